@@ -1,0 +1,122 @@
+// Runtime core: private heaps, linked blocks, memory blocks, arrays and string variables.
+//
+// Everything the runtime stores lives in four private heaps created once at start-up, never in
+// the C library's allocator. Failures are reported only as a null result.
+#pragma once
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+
+static_assert(sizeof(void*) == 4, "the runtime's record layouts are those of 32-bit Windows");
+
+// ---------------------------------------------------------------------------------------------
+// Heaps and start-up
+// ---------------------------------------------------------------------------------------------
+
+extern HANDLE MainHeap;        // arrays, table control records, per-thread blocks; destroyed last
+extern HANDLE StringHeap;      // strings and string buffers; lives as long as the process
+extern HANDLE BlockHeap;       // linked blocks; lives as long as the process
+extern HANDLE MemoryHeap;      // MemoryAlloc blocks; lives as long as the process
+extern HINSTANCE ModuleInstance;  // the program's module, for window classes
+
+// Entry-point step: records the module handle and creates MainHeap; returns the heap.
+HANDLE CoreStart(void);
+// Creates StringHeap (the first library start-up step); returns the heap.
+HANDLE StringInit(void);
+// Creates BlockHeap (the second library start-up step); returns the heap.
+HANDLE BlockHeapInit(void);
+// End step of the linked-block allocator: nothing to do, BlockHeap goes with the process.
+void BlockHeapEnd(void);
+// Creates MemoryHeap; returns the heap.
+HANDLE MemoryInit(void);
+// End step of the memory-block library: nothing to do, blocks live until the process ends.
+void MemoryEnd(void);
+// Destroys MainHeap after every end step and ends the process with exit code 0.
+[[noreturn]] void CoreEnd(void);
+
+// A start-up step whose heap or handle could not be made: nothing may run on with it, so the
+// process stops at once with STATUS_NO_MEMORY as its exit code.
+[[noreturn]] void CoreStartupFailed(void);
+constexpr UINT CoreStartupFailedExitCode = 0xC0000017;  // STATUS_NO_MEMORY
+
+// ---------------------------------------------------------------------------------------------
+// Memory blocks
+// ---------------------------------------------------------------------------------------------
+
+// A zeroed block of size bytes from MemoryHeap, or null (always null for a size of 0 or below).
+// Blocks are never returned; they live until the process ends.
+void* MemoryAlloc(int32_t size);
+
+// ---------------------------------------------------------------------------------------------
+// Linked blocks
+// ---------------------------------------------------------------------------------------------
+
+// Header of a BlockHeap block on a doubly linked list; the payload follows it directly.
+struct LinkedBlock {
+  LinkedBlock* next;  // older neighbour: the head when this block was linked, or null
+  LinkedBlock* prev;  // newer neighbour: the block linked after this one, or null
+};
+static_assert(sizeof(LinkedBlock) == 8, "payload begins two pointers after the block");
+
+// Links a zeroed block with size bytes of payload at the head of *list; the payload, or null
+// (the list unchanged) when BlockHeap cannot supply it.
+void* LinkedBlockAlloc(LinkedBlock** list, uint32_t size);
+// Unlinks the block whose payload is given from *list and returns it to BlockHeap.
+void LinkedBlockFree(LinkedBlock** list, void* payload);
+
+// The block that holds a payload, and the payload of a block: a fixed step either way.
+inline LinkedBlock* LinkedBlockOf(void* payload) {
+  return reinterpret_cast<LinkedBlock*>(payload) - 1;
+}
+inline void* LinkedBlockPayload(LinkedBlock* block) { return block + 1; }
+
+// ---------------------------------------------------------------------------------------------
+// Arrays
+// ---------------------------------------------------------------------------------------------
+
+// An array variable: the data pointer, then one 32-bit word per dimension. Before allocation
+// the words hold the dimensions' sizes; allocation rewrites them into strides.
+template <int Dimensions>
+struct ArrayVariable {
+  void* data;                  // element 0, or null when the variable holds no array
+  uint32_t dims[Dimensions];   // sizes before allocation, strides after
+};
+
+// The five words directly in front of element 0.
+struct ArrayHeader {
+  uint32_t elementSize;   // bytes per element
+  uint32_t passThrough;   // the allocation's third argument, kept as it came
+  uint32_t owner;         // address of the array variable that holds the array
+  uint32_t elementCount;  // product of all dimension sizes (one spare element follows)
+  uint32_t typeCode;      // the allocation's type argument
+};
+static_assert(sizeof(ArrayHeader) == 20, "element 0 lies 20 bytes into the block");
+static_assert(offsetof(ArrayHeader, elementCount) == 12, "header layout is fixed");
+
+// Rewrites the variable's dimension words into strides and allocates the array (see
+// ArrayBlockAllocate); the data pointer, also stored in the variable, or null.
+void* ArrayAllocate(uint32_t elementSize, int32_t dimensions, uint32_t passThrough,
+                    void* variable, uint32_t typeCode);
+// Allocates count + 1 zeroed elements behind an ArrayHeader in MainHeap; stores the data
+// pointer in the variable's first word and returns it, or null when the heap cannot supply the
+// block or its size does not fit in 32 bits.
+void* ArrayBlockAllocate(uint32_t count, uint32_t elementSize, uint32_t passThrough,
+                         void* variable, uint32_t typeCode);
+// Returns the array whose element 0 is data to MainHeap; null does nothing.
+void ArrayFree(void* data);
+// The header in front of an array's element 0.
+inline ArrayHeader* ArrayHeaderOf(void* data) {
+  return reinterpret_cast<ArrayHeader*>(data) - 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// String variables
+// ---------------------------------------------------------------------------------------------
+
+// Copies text into a fresh StringHeap buffer of strlen + 5 bytes and stores it in *variable
+// (an earlier buffer is not freed). Null text changes nothing. Returns the new buffer, or null
+// when the heap cannot supply it (the variable then holds null).
+char* StringCreate(char** variable, const char* text);
+// Returns a string buffer to StringHeap; null does nothing.
+void StringRelease(char* string);

@@ -1,0 +1,57 @@
+// Heaps: the four private heaps, the memory-block library and the start and end of the runtime.
+//
+// Each heap handle is written once, by its start-up step on the main thread before any other
+// thread exists, and only read afterwards. No heap is created with HEAP_NO_SERIALIZE or
+// HEAP_GENERATE_EXCEPTIONS: any thread may use any heap, and exhaustion shows as a null result.
+#include "core.h"
+
+HANDLE MainHeap;
+HANDLE StringHeap;
+HANDLE BlockHeap;
+HANDLE MemoryHeap;
+HINSTANCE ModuleInstance;
+
+// Creates one growable private heap; a start-up step cannot go on without it.
+static HANDLE CreatePrivateHeap(SIZE_T initialSize) {
+  HANDLE heap = HeapCreate(0, initialSize, 0);
+  if (heap == nullptr) CoreStartupFailed();
+  return heap;
+}
+
+void CoreStartupFailed(void) { ExitProcess(CoreStartupFailedExitCode); }
+
+HANDLE CoreStart(void) {
+  ModuleInstance = GetModuleHandleA(nullptr);
+  MainHeap = CreatePrivateHeap(4096);
+  return MainHeap;
+}
+
+HANDLE StringInit(void) {
+  StringHeap = CreatePrivateHeap(4096);
+  return StringHeap;
+}
+
+HANDLE BlockHeapInit(void) {
+  BlockHeap = CreatePrivateHeap(1024);
+  return BlockHeap;
+}
+
+void BlockHeapEnd(void) {}
+
+HANDLE MemoryInit(void) {
+  MemoryHeap = CreatePrivateHeap(4096);
+  return MemoryHeap;
+}
+
+void MemoryEnd(void) {}
+
+void CoreEnd(void) {
+  HeapDestroy(MainHeap);
+  MainHeap = nullptr;
+  ExitProcess(0);
+}
+
+void* MemoryAlloc(int32_t size) {
+  if (size <= 0) return nullptr;
+  return HeapAlloc(MemoryHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size));
+}

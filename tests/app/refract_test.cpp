@@ -1,0 +1,222 @@
+// Frame refraction: the fast kernel against a plain statement of the formula, bit for bit.
+#include <math.h>
+
+#include "lens_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+// The formula as written: the product of byte and factor in double precision (exact for factors
+// of byte / 256), rounded to the nearest whole number with ties to even.
+uint8_t Tint(uint8_t source, float factor) {
+  return static_cast<uint8_t>(nearbyint(static_cast<double>(source) * factor));
+}
+
+// The whole frame by the formula, from the table's floats, x outer and y inner.
+std::vector<uint8_t> ReferenceFrame(const uint8_t* capture, const uint8_t* previousOutput) {
+  std::vector<uint8_t> out(previousOutput, previousOutput + LensBufferBytes);
+  for (int32_t x = 0; x < 500; ++x)
+    for (int32_t y = 0; y < 200; ++y) {
+      const LensEntry* cell = LensCell(x, y);
+      const uint8_t* s = capture + (static_cast<int32_t>(cell->sourceX) +
+                                    static_cast<int32_t>(cell->sourceY) * 500) * 4;
+      uint8_t* t = &out[(x + y * 500) * 4];
+      t[0] = Tint(s[0], cell->blueFactor);
+      t[1] = Tint(s[1], cell->greenFactor);
+      t[2] = Tint(s[2], cell->redFactor);
+    }
+  return out;
+}
+
+// Compares whole buffers and reports the first differing pixels in readable form.
+void ExpectSameFrame(const std::vector<uint8_t>& expected, const uint8_t* actual) {
+  int reported = 0;
+  for (int32_t i = 0; i < LensBufferBytes && reported < 5; ++i) {
+    if (expected[i] != actual[i]) {
+      int32_t pixel = i / 4;
+      ADD_FAILURE() << "pixel (" << pixel % 500 << ", " << pixel / 500 << ") byte " << i % 4
+                    << ": expected " << int(expected[i]) << ", got " << int(actual[i]);
+      ++reported;
+    }
+  }
+}
+
+TEST_F(LensTest, EveryPairOfSourceByteAndColourByte) {
+  // Cells fetch themselves; pixel i carries source byte i % 256 and colour byte i / 256 in blue,
+  // and the same pair crossed over in green and red, so all 65,536 pairs are met three times.
+  Picture bump(500, 200, 128), colour(500, 200);
+  for (int32_t i = 0; i < LensPixels; ++i) {
+    uint8_t s = static_cast<uint8_t>(i), c = static_cast<uint8_t>(i >> 8);
+    uint8_t* col = &colour.bytes[i * 4];
+    col[0] = c;
+    col[1] = s;
+    col[2] = c;
+    uint8_t* cap = captureBuffer + i * 4;
+    cap[0] = s;
+    cap[1] = c;
+    cap[2] = s;
+  }
+  FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  RefractFrame();
+  for (int32_t i = 0; i < 65536; ++i) {
+    uint32_t s = i & 255, c = i >> 8;
+    // round(s × c / 256) with ties to even, by integer reasoning alone.
+    uint32_t product = s * c, q = product >> 8, r = product & 255;
+    uint32_t expected = q + (r > 128 || (r == 128 && (q & 1)));
+    const uint8_t* out = outputBuffer + i * 4;
+    ASSERT_EQ(out[0], expected) << "source " << s << ", colour " << c;
+    ASSERT_EQ(out[1], expected) << "source " << c << ", colour " << s;
+    ASSERT_EQ(out[2], expected) << "source " << s << ", colour " << c;
+  }
+}
+
+TEST_F(LensTest, RoundingEdgesOfTheProduct) {
+  struct { uint8_t source, colour, expected; } cases[] = {
+      {255, 255, 254}, {1, 128, 0}, {3, 128, 2}, {255, 128, 128}, {200, 0, 0}, {0, 255, 0}};
+  Picture bump(500, 200, 128), colour(500, 200);
+  int i = 0;
+  for (const auto& c : cases) {
+    colour.bytes[i * 4 + 2] = c.colour;
+    captureBuffer[i * 4 + 2] = c.source;
+    ++i;
+  }
+  FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  RefractFrame();
+  i = 0;
+  for (const auto& c : cases) {
+    EXPECT_EQ(outputBuffer[i * 4 + 2], c.expected) << int(c.source) << " x " << int(c.colour);
+    ++i;
+  }
+}
+
+TEST_F(LensTest, RandomTablesAndCapturesMatchTheFormula) {
+  TestRandom random(20261207);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(testing::Message() << "round " << round);
+    for (int32_t x = 0; x < 500; ++x)
+      for (int32_t y = 0; y < 200; ++y) {
+        LensEntry* cell = LensCell(x, y);
+        cell->sourceX = static_cast<float>(random.Next() % 500);
+        cell->sourceY = static_cast<float>(random.Next() % 200);
+        cell->blueFactor = random.Byte() / 256.0f;
+        cell->greenFactor = random.Byte() / 256.0f;
+        cell->redFactor = random.Byte() / 256.0f;
+      }
+    LensTablePrepare();
+    for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = random.Byte();
+    std::vector<uint8_t> expected = ReferenceFrame(captureBuffer, outputBuffer);
+    RefractFrame();
+    ExpectSameFrame(expected, outputBuffer);
+  }
+}
+
+TEST_F(LensTest, RealisticBuildAndFrameMatchTheFormula) {
+  // Ripples in both bump bytes, varied tints, and a capture with structure.
+  Picture bump(500, 200), colour(500, 200);
+  for (int32_t y = 0; y < 200; ++y)
+    for (int32_t x = 0; x < 500; ++x) {
+      bump.At(x, y)[0] = static_cast<uint8_t>(128 + 120 * sin(x * 0.07 + y * 0.02));
+      bump.At(x, y)[1] = static_cast<uint8_t>(128 + 120 * cos(y * 0.09 - x * 0.03));
+      colour.At(x, y)[0] = static_cast<uint8_t>(x * 255 / 499);
+      colour.At(x, y)[1] = static_cast<uint8_t>(y * 255 / 199);
+      colour.At(x, y)[2] = static_cast<uint8_t>(255 - (x + y) % 256);
+      colour.At(x, y)[3] = static_cast<uint8_t>(x ^ y);
+    }
+  memcpy(outputBuffer, colour.bytes.data(), LensBufferBytes);  // as the colour map's read-out
+  FillLensTable(bump.bytes.data(), 500, outputBuffer, 500);
+  for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = static_cast<uint8_t>(i * 7 + i / 2000);
+  std::vector<uint8_t> expected = ReferenceFrame(captureBuffer, outputBuffer);
+  RefractFrame();
+  ExpectSameFrame(expected, outputBuffer);
+}
+
+TEST_F(LensTest, FlatLensShowsTheCaptureUnmovedAndScaled) {
+  Picture bump(500, 200, 128), colour(500, 200);
+  colour.Fill(64, 128, 255);
+  FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = static_cast<uint8_t>(i / 4 * 13);
+  RefractFrame();
+  for (int32_t y = 0; y < 200; ++y)
+    for (int32_t x = 0; x < 500; ++x) {
+      const uint8_t* s = CapturePixel(x, y);
+      const uint8_t* t = OutputPixel(x, y);
+      ASSERT_EQ(t[0], Tint(s[0], 0.25f)) << x << "," << y;
+      ASSERT_EQ(t[1], Tint(s[1], 0.5f)) << x << "," << y;
+      ASSERT_EQ(t[2], Tint(s[2], 255 / 256.0f)) << x << "," << y;
+    }
+}
+
+TEST_F(LensTest, MissingPicturesShiftByMinusSixAndBlackenTheView) {
+  Picture zeros(500, 200), colour(500, 200);
+  colour.Fill(255, 255, 255);
+  for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = static_cast<uint8_t>(i / 4 % 251);
+  FillLensTable(zeros.bytes.data(), 0, colour.bytes.data(), 500);  // no bump map
+  RefractFrame();
+  for (int32_t y = 0; y < 200; y += 5)
+    for (int32_t x = 0; x < 500; x += 3) {
+      const uint8_t* s = CapturePixel(x < 6 ? 0 : x - 6, y < 6 ? 0 : y - 6);
+      ASSERT_EQ(OutputPixel(x, y)[1], Tint(s[1], 255 / 256.0f)) << x << "," << y;
+    }
+  FillLensTable(zeros.bytes.data(), 0, zeros.bytes.data(), 0);  // neither picture
+  RefractFrame();
+  for (int32_t i = 0; i < LensPixels; ++i) {
+    ASSERT_EQ(outputBuffer[i * 4] | outputBuffer[i * 4 + 1] | outputBuffer[i * 4 + 2], 0) << i;
+  }
+}
+
+TEST_F(LensTest, FourthByteOfTheOutputSurvivesEveryFrame) {
+  for (int32_t i = 0; i < LensPixels; ++i) outputBuffer[i * 4 + 3] = static_cast<uint8_t>(i * 31);
+  Picture bump(500, 200, 90), colour(500, 200, 255);
+  FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  TestRandom random(7);
+  for (int frame = 0; frame < 20; ++frame) {
+    for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = random.Byte();
+    RefractFrame();
+  }
+  for (int32_t i = 0; i < LensPixels; ++i)
+    ASSERT_EQ(outputBuffer[i * 4 + 3], static_cast<uint8_t>(i * 31)) << "pixel " << i;
+}
+
+// Buffers that end exactly at an inaccessible page: a single byte read or written beyond the
+// 500 × 200 pixels would fault.
+struct FencedBuffer {
+  uint8_t* base = nullptr;
+  uint8_t* data = nullptr;
+  FencedBuffer() {
+    const SIZE_T page = 4096, span = (LensBufferBytes + page - 1) / page * page;
+    base = static_cast<uint8_t*>(VirtualAlloc(nullptr, span + 2 * page, MEM_RESERVE, PAGE_NOACCESS));
+    VirtualAlloc(base + page, span, MEM_COMMIT, PAGE_READWRITE);
+    data = base + page + span - LensBufferBytes;
+  }
+  ~FencedBuffer() { VirtualFree(base, 0, MEM_RELEASE); }
+};
+
+TEST_F(LensTest, NoFetchOrStoreLiesOutsideTheBuffers) {
+  FencedBuffer capture, output;
+  ASSERT_NE(capture.base, nullptr);
+  uint8_t* savedCapture = captureBuffer;
+  uint8_t* savedOutput = outputBuffer;
+  captureBuffer = capture.data;
+  outputBuffer = output.data;
+  for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = static_cast<uint8_t>(i);
+  // Every cell fetches the last pixel; then cells that hold values no build makes (far out of
+  // range, negative, not a number) are kept inside the capture as well.
+  for (int32_t x = 0; x < 500; ++x)
+    for (int32_t y = 0; y < 200; ++y) *LensCell(x, y) = LensEntry{499, 199, 1, 1, 1};
+  LensTablePrepare();
+  RefractFrame();
+  EXPECT_EQ(OutputPixel(0, 0)[0], CapturePixel(499, 199)[0]);
+  *LensCell(0, 0) = LensEntry{1e9f, -5, NAN, 2, -1};
+  *LensCell(1, 0) = LensEntry{NAN, 1e30f, 0.5f, 0.5f, 0.5f};
+  LensTablePrepare();
+  RefractFrame();
+  // Factors beyond the colour bytes' range pass as the nearest one: 255 / 256, or 0.
+  EXPECT_EQ(OutputPixel(0, 0)[0], 0);
+  EXPECT_EQ(OutputPixel(0, 0)[1], Tint(CapturePixel(499, 0)[1], 255 / 256.0f));
+  EXPECT_EQ(OutputPixel(0, 0)[2], 0);
+  EXPECT_EQ(OutputPixel(1, 0)[0], Tint(CapturePixel(0, 199)[0], 0.5f));
+  captureBuffer = savedCapture;
+  outputBuffer = savedOutput;
+}
+
+}  // namespace

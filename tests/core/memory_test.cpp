@@ -1,0 +1,141 @@
+// Heaps, memory blocks and linked-block lists.
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+
+namespace {
+
+bool AllZero(const void* p, size_t n) {
+  const auto* bytes = static_cast<const uint8_t*>(p);
+  for (size_t i = 0; i < n; ++i)
+    if (bytes[i] != 0) return false;
+  return true;
+}
+
+TEST(Heaps, StartupCreatesFourDistinctHeaps) {
+  HANDLE heaps[] = {MainHeap, StringHeap, BlockHeap, MemoryHeap};
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_NE(heaps[i], nullptr) << "heap " << i;
+    for (int j = 0; j < i; ++j) EXPECT_NE(heaps[i], heaps[j]);
+  }
+  EXPECT_EQ(ModuleInstance, GetModuleHandleA(nullptr));
+  // None of them is the C library's or the process's heap.
+  EXPECT_NE(MainHeap, GetProcessHeap());
+}
+
+TEST(MemoryAlloc, ZeroOrNegativeSizeReturnsNullWithoutTouchingTheHeap) {
+  int before = HeapBusyBlocks(MemoryHeap);
+  EXPECT_EQ(MemoryAlloc(0), nullptr);
+  EXPECT_EQ(MemoryAlloc(-5), nullptr);
+  EXPECT_EQ(MemoryAlloc(INT32_MIN), nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MemoryHeap), before);
+}
+
+TEST(MemoryAlloc, GivesZeroedBlocksFromMemoryHeap) {
+  // Dirty the heap first, so that a block that merely happens to be fresh cannot pass.
+  for (int i = 0; i < 8; ++i) {
+    void* scratch = HeapAlloc(MemoryHeap, 0, 400000);
+    ASSERT_NE(scratch, nullptr);
+    memset(scratch, 0xA5, 400000);
+    HeapFree(MemoryHeap, 0, scratch);
+  }
+  auto* block = static_cast<uint8_t*>(MemoryAlloc(400000));
+  ASSERT_NE(block, nullptr);
+  EXPECT_TRUE(AllZero(block, 400000));
+  EXPECT_GE(HeapSize(MemoryHeap, 0, block), 400000u);
+  auto* small = static_cast<uint8_t*>(MemoryAlloc(1));
+  ASSERT_NE(small, nullptr);
+  EXPECT_EQ(small[0], 0);
+}
+
+TEST(MemoryAlloc, ReturnsNullWhenTheHeapCannotSupplyTheBlock) {
+  // 2 GiB cannot exist in a 32-bit process beside the program itself.
+  EXPECT_EQ(MemoryAlloc(INT32_MAX), nullptr);
+}
+
+// A list of blocks with one byte of payload each, labelled so the walks can be read back.
+struct List {
+  LinkedBlock* head = nullptr;
+  void* Link(char label) {
+    auto* payload = static_cast<char*>(LinkedBlockAlloc(&head, 16));
+    EXPECT_NE(payload, nullptr);
+    if (payload) payload[0] = label;
+    return payload;
+  }
+  static char Label(LinkedBlock* block) {
+    return *static_cast<char*>(LinkedBlockPayload(block));
+  }
+  std::string NewestFirst() const {
+    std::string s;
+    for (LinkedBlock* b = head; b; b = b->next) s += Label(b);
+    return s;
+  }
+  std::string OldestFirst() const {
+    LinkedBlock* b = head;
+    while (b && b->next) b = b->next;
+    std::string s;
+    for (; b; b = b->prev) s += Label(b);
+    return s;
+  }
+};
+
+TEST(LinkedBlock, NewestBlockIsHeadAndBothWalksAgree) {
+  List list;
+  void* a = list.Link('A');
+  list.Link('B');
+  void* c = list.Link('C');
+  EXPECT_EQ(LinkedBlockPayload(list.head), c);
+  EXPECT_EQ(list.head->prev, nullptr);
+  EXPECT_EQ(list.NewestFirst(), "CBA");
+  EXPECT_EQ(list.OldestFirst(), "ABC");
+  EXPECT_EQ(LinkedBlockOf(a)->next, nullptr);
+  // The payload is zeroed beyond what the test wrote, and lies right after the header.
+  EXPECT_EQ(static_cast<char*>(c) - reinterpret_cast<char*>(LinkedBlockOf(c)), 8);
+  for (int i = 1; i < 16; ++i) EXPECT_EQ(static_cast<char*>(c)[i], 0);
+}
+
+TEST(LinkedBlock, FreeingHeadMiddleAndOnlyBlockKeepsTheListWhole) {
+  List list;
+  void* a = list.Link('A');
+  void* b = list.Link('B');
+  void* c = list.Link('C');
+
+  LinkedBlockFree(&list.head, c);  // the head
+  EXPECT_EQ(list.NewestFirst(), "BA");
+  EXPECT_EQ(list.OldestFirst(), "AB");
+  EXPECT_EQ(list.head->prev, nullptr);
+
+  void* d = list.Link('D');
+  LinkedBlockFree(&list.head, b);  // the middle
+  EXPECT_EQ(list.NewestFirst(), "DA");
+  EXPECT_EQ(list.OldestFirst(), "AD");
+
+  LinkedBlockFree(&list.head, d);
+  LinkedBlockFree(&list.head, a);  // the only block
+  EXPECT_EQ(list.head, nullptr);
+}
+
+TEST(LinkedBlock, FailedAllocationLeavesTheListUnchanged) {
+  List list;
+  list.Link('A');
+  LinkedBlock* head = list.head;
+  EXPECT_EQ(LinkedBlockAlloc(&list.head, 0x7FFFFFF0u), nullptr);
+  EXPECT_EQ(LinkedBlockAlloc(&list.head, 0xFFFFFFFFu), nullptr);  // header would not fit
+  EXPECT_EQ(list.head, head);
+  EXPECT_EQ(head->prev, nullptr);
+  EXPECT_EQ(list.NewestFirst(), "A");
+}
+
+TEST(LinkedBlock, BlocksComeFromBlockHeap) {
+  List list;
+  void* a = list.Link('A');
+  EXPECT_TRUE(HeapValidate(BlockHeap, 0, LinkedBlockOf(a)));
+  int before = HeapBusyBlocks(BlockHeap);
+  LinkedBlockFree(&list.head, a);
+  EXPECT_EQ(HeapBusyBlocks(BlockHeap), before - 1);
+}
+
+}  // namespace

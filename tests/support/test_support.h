@@ -1,0 +1,40 @@
+// Shared by every test executable: the runtime start-up each one needs, and small helpers.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+#include <string>
+
+// Runs the runtime start-up steps that the executable's library needs. Each test executable
+// defines it; the shared main calls it once per process before any test.
+void TestStartup(void);
+
+// A file of libpng's own test corpus (contrib/<relative>), as a path the program can open.
+inline std::string PngContribPath(const std::string& relative) {
+  return std::string(LUNETRIX_PNG_CONTRIB) + "/" + relative;
+}
+
+// A small deterministic generator for test data (xorshift32), so failures reproduce.
+struct TestRandom {
+  uint32_t state;
+  explicit TestRandom(uint32_t seed) : state(seed ? seed : 1) {}
+  uint32_t Next() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  }
+  uint8_t Byte() { return static_cast<uint8_t>(Next() >> 24); }
+};
+
+// Busy blocks of a heap, counted with HeapWalk: shows whether a call touched the heap.
+inline int HeapBusyBlocks(HANDLE heap) {
+  PROCESS_HEAP_ENTRY entry{};
+  int busy = 0;
+  HeapLock(heap);
+  while (HeapWalk(heap, &entry)) {
+    if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++busy;
+  }
+  HeapUnlock(heap);
+  return busy;
+}
