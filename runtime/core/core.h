@@ -120,3 +120,78 @@ inline ArrayHeader* ArrayHeaderOf(void* data) {
 char* StringCreate(char** variable, const char* text);
 // Returns a string buffer to StringHeap; null does nothing.
 void StringRelease(char* string);
+
+// ---------------------------------------------------------------------------------------------
+// Object tables
+// ---------------------------------------------------------------------------------------------
+
+// Frees object n of a library (its release operation); given to the table at creation.
+typedef void (*ObjectFreeCallback)(int32_t number);
+
+// Maps object numbers to fixed-size records of one library. Numbers 0 … capacity − 1 are
+// numbered slots in blocks that never move; −1 asks for a dynamic object, whose number is its
+// record's address. A record exists while its first field (the system handle) is non-zero.
+struct ObjectTable {
+  int32_t recordSize;              // bytes per record, fixed at creation
+  int32_t blockCapacity;           // records per block: a power of two, at least 1
+  volatile int32_t capacity;       // numbered slots covered: a multiple of blockCapacity
+  LinkedBlock* dynamicList;        // dynamic records, newest first
+  ObjectFreeCallback freeCallback; // frees object n before its number is reused, or null
+  int32_t enumIndex;               // next numbered slot an enumeration looks at
+  LinkedBlock* enumCursor;         // next dynamic record an enumeration yields, or null
+  uint32_t blockShift;             // log2(blockCapacity)
+  LinkedBlock* blockList;          // blocks of numbered slots, newest first
+  LinkedBlock* firstBlock;         // the block made with the table; lookups start here
+  CRITICAL_SECTION lock;           // re-entrant: creation, dynamic release, enumeration
+};
+
+// A table of records of recordSize bytes whose first block holds initialCount records
+// (rounded up to a power of two).
+ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
+                               ObjectFreeCallback freeCallback);
+// The record for number n (−1: a new dynamic record); an object that had n is freed first.
+void* ObjectAllocate(ObjectTable* table, int32_t number);
+// The record of a live object n, or null. Takes no lock.
+void* ObjectFind(ObjectTable* table, int32_t number);
+// Clears numbered slot n, or unlinks and frees dynamic record n.
+void ObjectRelease(ObjectTable* table, int32_t number);
+// Starts an enumeration; the table's lock is held until ObjectEnumNext returns null.
+void ObjectEnumStart(ObjectTable* table);
+// The next live object's record (numbered in rising order, then dynamic oldest first), its
+// number in *number; null at the end, which releases the lock.
+void* ObjectEnumNext(ObjectTable* table, int32_t* number);
+
+// ---------------------------------------------------------------------------------------------
+// Per-thread data
+// ---------------------------------------------------------------------------------------------
+
+// Prepares a fresh (all-zero) slice, or releases what a slice holds.
+typedef void (*ThreadDataOperation)(void* slice);
+
+// One registration that has an init or a free operation (payload of a LinkedBlock).
+struct ThreadDataPart {
+  int32_t offset;             // where the slice begins in every thread's block
+  ThreadDataOperation init;   // prepares a fresh slice, or null
+  ThreadDataOperation free;   // releases what the slice holds, or null
+};
+
+// Registers a slice of size bytes in every thread's block (main thread, at start-up, before any
+// other thread exists); returns its offset. The first registration starts ThreadWatcher.
+int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free);
+// The calling thread's slice at offset; a thread's first call makes its block and has it watched.
+void* ThreadDataGet(int32_t offset);
+
+// The per-thread string scratch buffer (the main thread's is made by StringInit).
+struct StringBuffer {
+  char* buffer;      // a StringHeap block of capacity bytes
+  int32_t capacity;  // 16 at creation
+  int32_t position;  // current offset into buffer
+};
+
+void StringBufferCreate(void);
+void StringBufferFree(void);
+char* StringBufferCursor(void);
+int32_t StringBufferPosition(void);
+void StringBufferSetPosition(int32_t position);
+char* StringBufferSeek(int32_t position);
+void StringBufferAdvance(void);
