@@ -1,10 +1,13 @@
-// Start-up for these tests: the entry point's heap and the core's heaps, as the program has them.
+// Start-up for these tests: the program's start-up order, without the window and gadget libraries.
 #include "core.h"
+#include "image.h"
 #include "test_support.h"
 
 void TestStartup(void) {
   CoreStart();
   StringInit();
   BlockHeapInit();
+  DecoderListReset();
   MemoryInit();
+  PngDecoderRegister();
 }

@@ -1,0 +1,176 @@
+// Decoders: the list of picture-format plug-ins, finding the one that accepts an input, and
+// decoding its rows into a new bitmap.
+//
+// Invariants: a decoder holds the state of one accepted image from its accepting check until
+// its decode call, and PendingFile is open exactly while such a file image is held. Every path
+// out of DecodeToBitmap ends both, so no libpng structure or stream outlives a load. The list,
+// CurrentDecoder and PendingFile are process-wide and unlocked: one thread loads at a time.
+#include "image.h"
+
+DecoderListState DecoderList;
+const ImageDecoder* CurrentDecoder;
+FILE* PendingFile;
+
+// Largest pixel buffer a decoder is handed: its size must fit a signed 32-bit count.
+constexpr int64_t DecodeBufferLimit = INT32_MAX;
+
+// ---------------------------------------------------------------------------------------------
+// The list
+// ---------------------------------------------------------------------------------------------
+
+void DecoderListReset(void) {
+  DecoderList.count = 0;
+  CurrentDecoder = nullptr;
+  PendingFile = nullptr;
+}
+
+int32_t DecoderRegister(const ImageDecoder* decoder) {
+  if (decoder == nullptr || DecoderList.count >= DecoderListCapacity) return 0;
+  DecoderList.decoders[DecoderList.count++] = decoder;
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Finding a decoder
+// ---------------------------------------------------------------------------------------------
+
+// Closes the stream DecoderFind left open, if any.
+static void ClosePendingFile(void) {
+  if (PendingFile != nullptr) fclose(PendingFile);
+  PendingFile = nullptr;
+}
+
+// The first decoder whose check accepts a memory block; its result, or 0.
+static int32_t FindForMemory(const char* path, const void* memory, int32_t memorySize) {
+  if (memorySize <= 0) return 0;
+  for (int32_t i = 0; i < DecoderList.count; ++i) {
+    int32_t result = DecoderList.decoders[i]->check(nullptr, memory, memorySize, path);
+    if (result != 0) {
+      CurrentDecoder = DecoderList.decoders[i];
+      return result;
+    }
+  }
+  return 0;
+}
+
+// The first decoder whose check accepts the file, each reading it from its start; the stream
+// stays open as PendingFile for the accepting decoder. Its result, or 0.
+static int32_t FindForFile(const char* path) {
+  if (path == nullptr) return 0;
+  PendingFile = fopen(path, "rb");
+  if (PendingFile == nullptr) return 0;
+  for (int32_t i = 0; i < DecoderList.count; ++i) {
+    fseek(PendingFile, 0, SEEK_SET);
+    int32_t result = DecoderList.decoders[i]->check(PendingFile, nullptr, 0, path);
+    if (result != 0) {
+      CurrentDecoder = DecoderList.decoders[i];
+      return result;
+    }
+  }
+  ClosePendingFile();
+  return 0;
+}
+
+int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize) {
+  ClosePendingFile();  // a file found earlier but never decoded is given up
+  if (memory != nullptr) return FindForMemory(path, memory, memorySize);
+  return FindForFile(path);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Decoding into a bitmap
+// ---------------------------------------------------------------------------------------------
+
+// Ends the accepted image without decoding it: the decoder drops its state, the file closes.
+static void AbandonDecoding(void) {
+  if (CurrentDecoder != nullptr) CurrentDecoder->decode(nullptr, 0, 0);
+  ClosePendingFile();
+}
+
+// Bytes from one row to the next: 24-bit rows rounded up to 4 bytes, 32-bit rows as they are.
+static int64_t RowPitch(int32_t result, int32_t width) {
+  if (result == 2) return 4 * static_cast<int64_t>(width);
+  return 3 * static_cast<int64_t>(width) + width % 4;
+}
+
+// A top-down BI_RGB header for the decoded rows (header and one zero colour entry).
+static BITMAPINFO DecodedRowsInfo(int32_t result, int32_t width, int32_t height) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = result == 2 ? 32 : 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+// Turns the decoded rows into a compatible bitmap of the display; the bitmap, or 0.
+static HBITMAP RowsToDisplayFormat(HDC display, const BITMAPINFO* info, const void* rows) {
+  int32_t width = info->bmiHeader.biWidth, height = -info->bmiHeader.biHeight;
+  HBITMAP bitmap = CreateCompatibleBitmap(display, width, height);
+  if (bitmap == nullptr) return nullptr;
+  HDC memory = CreateCompatibleDC(nullptr);
+  if (memory != nullptr) {
+    SetDIBits(memory, bitmap, 0, height, rows, info, DIB_RGB_COLORS);
+    DeleteDC(memory);
+  }
+  return bitmap;
+}
+
+// Decodes through a zeroed heap buffer (rows a failing decoder did not write stay black) into a
+// compatible bitmap; the bitmap, or 0.
+static HBITMAP DecodeToDisplayFormat(HDC display, const BITMAPINFO* info, int32_t pitch) {
+  int32_t height = -info->bmiHeader.biHeight;
+  // One spare row beyond the image, as the decoders have always been given.
+  void* rows = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(pitch) * (height + 1));
+  if (rows == nullptr) {
+    AbandonDecoding();
+    return nullptr;
+  }
+  CurrentDecoder->decode(rows, pitch, 0);
+  ClosePendingFile();
+  HBITMAP bitmap = RowsToDisplayFormat(display, info, rows);
+  HeapFree(MainHeap, 0, rows);
+  return bitmap;
+}
+
+// Decodes straight into the pixel memory of a new DIB section; the section, or 0.
+static HBITMAP DecodeToDibSection(HDC display, const BITMAPINFO* info, int32_t pitch) {
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(display, info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (section == nullptr || bits == nullptr) {
+    if (section != nullptr) DeleteObject(section);
+    AbandonDecoding();
+    return nullptr;
+  }
+  CurrentDecoder->decode(bits, pitch, 0);  // a failed decode leaves zeroed, black rows
+  ClosePendingFile();
+  return section;
+}
+
+HBITMAP DecodeToBitmap(int32_t result, int32_t flags) {
+  if (CurrentDecoder == nullptr) {
+    ClosePendingFile();
+    return nullptr;
+  }
+  int32_t width = CurrentDecoder->width();
+  int32_t height = CurrentDecoder->height();
+  int64_t pitch = RowPitch(result, width);
+  // Is there a picture, and does its buffer (with the spare row) have a size at all?
+  if (width <= 0 || height <= 0 || pitch * (static_cast<int64_t>(height) + 1) > DecodeBufferLimit) {
+    AbandonDecoding();
+    return nullptr;
+  }
+  BITMAPINFO info = DecodedRowsInfo(result, width, height);
+  HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
+  if (display == nullptr) {
+    AbandonDecoding();
+    return nullptr;
+  }
+  HBITMAP bitmap = (flags & DisplayFormat) != 0
+                       ? DecodeToDisplayFormat(display, &info, static_cast<int32_t>(pitch))
+                       : DecodeToDibSection(display, &info, static_cast<int32_t>(pitch));
+  DeleteDC(display);
+  return bitmap;
+}

@@ -1,0 +1,184 @@
+// Image system: image objects held as native bitmaps, drawing output, loading pictures through
+// decoder plug-ins, and the PNG decoder.
+//
+// Pixels are reached only through GDI (GetDIBits/SetDIBits on the handle, or a device context
+// from the drawing output); no record keeps a pointer to pixel memory. Failures are a result of
+// 0 or null, never a message.
+#pragma once
+
+#include <windows.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#include "core.h"
+
+// ---------------------------------------------------------------------------------------------
+// Image objects
+// ---------------------------------------------------------------------------------------------
+
+// Depth for ImageCreate, and bit of the load flags: a display-compatible, device-dependent bitmap.
+constexpr int32_t DisplayFormat = 0x80;
+
+// One image in the image table. The table treats a record whose handle is 0 as absent.
+struct ImageRecord {
+  HANDLE handle;        // HBITMAP, or HICON for an image loaded from an icon file; 0: no image
+  int16_t width;        // pixels, bmWidth of the bitmap
+  int16_t height;       // pixels, bmHeight of the bitmap
+  uint8_t depth;        // bits per pixel as GDI reports them (bmBitsPixel), not as requested
+  uint8_t formatFlags;  // DisplayFormat for compatible bitmaps; low byte of the load flags
+};
+static_assert(sizeof(ImageRecord) == 12, "image records are 12 bytes in the image table");
+static_assert(offsetof(ImageRecord, width) == 4, "image record layout is fixed");
+static_assert(offsetof(ImageRecord, depth) == 8, "image record layout is fixed");
+static_assert(offsetof(ImageRecord, formatFlags) == 9, "image record layout is fixed");
+
+// The image table (made by ImageLibraryInit).
+extern ObjectTable* ImageTable;
+
+// Start-up step: creates the image table and registers ImageThreadState. Runs once, after
+// DecoderListReset and before any image is made.
+void ImageLibraryInit(void);
+// A blank (black) image of width × height: depth DisplayFormat gives a compatible bitmap of the
+// display, any other depth a bottom-up DIB section of that many bits per pixel. For number −1
+// the new image's dynamic number, otherwise its native handle; 0 on failure.
+int32_t ImageCreate(int32_t number, int32_t width, int32_t height,
+                    int32_t depth = DisplayFormat);
+// Deletes the image's bitmap (or destroys its icon) and frees its number; no image: nothing.
+void ImageFree(int32_t number);
+// End step: frees every image still alive.
+void ImageFreeAll(void);
+// Width, height (sign-extended from 16 bits) and native handle; 0 when there is no such image.
+int32_t ImageGetWidth(int32_t number);
+int32_t ImageGetHeight(int32_t number);
+int32_t ImageGetHandle(int32_t number);
+
+// ---------------------------------------------------------------------------------------------
+// Drawing output
+// ---------------------------------------------------------------------------------------------
+
+// Kinds of OutputDescriptor.
+constexpr int32_t OutputWindow = 1;  // a window: GetDC at begin, ReleaseDC at end
+constexpr int32_t OutputImage = 2;   // an image selected into a memory device context
+
+// Gives back a device context at the end of a drawing (kinds 2, 5 and 7).
+typedef void (*OutputRelease)(void);
+
+// A drawing target: what DrawingBegin turns into a ready device context.
+struct OutputDescriptor {
+  int32_t kind;           // OutputWindow, OutputImage, 5, 7; any other: DeleteDC at end
+  HWND window;            // the window of kind 1
+  HDC dc;                 // the context of every kind except 1; 0 once it has been given back
+  OutputRelease release;  // called at end for kinds 2, 5 and 7
+  int32_t extra[8];       // carried into the drawing state by kind 7
+};
+static_assert(sizeof(OutputDescriptor) == 48, "an output descriptor is twelve 32-bit fields");
+static_assert(offsetof(OutputDescriptor, release) == 12, "output descriptor layout is fixed");
+
+// The image library's per-thread slice.
+struct ImageThreadState {
+  HDC imageDC;                  // memory context of this thread's last image output, or 0
+  OutputDescriptor descriptor;  // the descriptor ImageDrawingOutput hands out, reused
+};
+
+// The drawing library's per-thread slice: the drawing in progress on this thread.
+struct DrawingState {
+  HDC dc;                 // the context being drawn on; 0 when no drawing is in progress
+  HBRUSH defaultBrush;    // solid black, for the thread's life
+  HPEN defaultPen;        // solid black, width 0, for the thread's life
+  HGDIOBJ savedBrush;     // the context's brush before DrawingBegin
+  HGDIOBJ savedPen;       // the context's pen before DrawingBegin
+  int32_t kind;           // copied from the descriptor
+  HWND window;            // copied from the descriptor
+  OutputRelease release;  // copied from the descriptor
+  int32_t extra[8];       // copied from a kind 7 descriptor
+  HBRUSH drawingBrush;    // solid black, made at every DrawingBegin, deleted at DrawingEnd
+  HGDIOBJ secondObject;   // deleted at DrawingEnd when set
+  int32_t settings[5];    // for drawing operations outside the runtime; begin sets 0,0,1,white,0
+};
+
+// Offsets of the two per-thread slices (set at start-up).
+extern int32_t DrawingStateOffset;
+extern int32_t ImageStateOffset;
+
+// Start-up step: registers DrawingState, the first per-thread registration of all.
+void DrawingLibraryInit(void);
+// Makes and deletes a thread's default brush and pen (the DrawingState slice's operations).
+void DrawingThreadInit(void* slice);
+void DrawingThreadFree(void* slice);
+// This thread's descriptor for drawing on image number, in a fresh memory context; or null.
+OutputDescriptor* ImageDrawingOutput(int32_t number);
+// Deletes the memory context of this thread's image output, if any (OutputImage's release).
+void ImageDrawingRelease(void);
+// Ends any drawing in progress on this thread, then prepares the target's context: black brush
+// and pen, black text, TA_UPDATECP. The context, or 0 for null or a target without one.
+HDC DrawingBegin(OutputDescriptor* descriptor);
+// Puts the saved brush and pen back and gives the context back; no drawing: nothing.
+void DrawingEnd(void);
+
+// ---------------------------------------------------------------------------------------------
+// Image loading and decoders
+// ---------------------------------------------------------------------------------------------
+
+// Decoder operations. check: stream (at the file's start) or memory of memorySize bytes, and
+// the path; 0 not this format, 1 accepted without alpha (3 bytes a pixel), 2 with alpha (4).
+// decode: writes height rows of width pixels (blue, green, red (, alpha)) top-down at pitch,
+// nonzero on success, and ends the accepted image's state; a null buffer ends that state
+// without writing anything. width and height: of the accepted image.
+typedef int32_t (*DecoderCheck)(FILE* stream, const void* memory, int32_t memorySize,
+                                const char* name);
+typedef int32_t (*DecoderDecode)(void* buffer, int32_t pitch, int32_t flags);
+typedef int32_t (*DecoderDimension)(void);
+
+// One picture format: four operations in this order.
+struct ImageDecoder {
+  DecoderCheck check;       // is this input of the format? 0, 1 or 2
+  DecoderDecode decode;     // writes the accepted image's rows
+  DecoderDimension width;   // width in pixels of the accepted image
+  DecoderDimension height;  // height in pixels of the accepted image
+};
+static_assert(sizeof(ImageDecoder) == 16, "a decoder is four operation pointers");
+
+constexpr int32_t DecoderListCapacity = 100;
+
+// The registered decoders, in registration order.
+struct DecoderListState {
+  const ImageDecoder* decoders[DecoderListCapacity];  // entries 0 … count − 1 are registered
+  int32_t count;                                      // decoders registered
+};
+
+extern DecoderListState DecoderList;
+extern const ImageDecoder* CurrentDecoder;  // whose check last accepted an input, or null
+extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, or null
+
+// Start-up step: empties the decoder list (before ImageLibraryInit and any registration).
+void DecoderListReset(void);
+// Appends a decoder that stays valid for the program's life; 1, or 0 when the list is full.
+int32_t DecoderRegister(const ImageDecoder* decoder);
+// Offers a file (memory null) or a memory block of memorySize bytes to each decoder in
+// registration order; the first accepting check's result (1 or 2), or 0.
+int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize);
+// Decodes CurrentDecoder's accepted image into a new top-down DIB section of 24 bits (check
+// result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible bitmap. The bitmap,
+// or 0; the decoder's state and PendingFile are ended either way.
+HBITMAP DecodeToBitmap(int32_t result, int32_t flags);
+// Loads a picture file as an image: a bitmap file by its first two bytes "BM", else an icon,
+// else through the decoders. Results as ImageCreate.
+int32_t ImageLoad(int32_t number, const char* path, int32_t flags = 0);
+
+// ---------------------------------------------------------------------------------------------
+// PNG decoder
+// ---------------------------------------------------------------------------------------------
+
+// The PNG decoder's record: PngCheck, PngDecode, PngGetWidth, PngGetHeight.
+extern ImageDecoder PngDecoder;
+
+// Start-up step: registers PngDecoder once (after ImageLibraryInit); later calls do nothing.
+void PngDecoderRegister(void);
+// 0: not a PNG or its header is unreadable; 1: PNG without alpha channel; 2: with one.
+int32_t PngCheck(FILE* stream, const void* memory, int32_t memorySize, const char* name);
+// 1 when all rows were read, 0 on a libpng error (the rows written so far stay) or no image.
+int32_t PngDecode(void* buffer, int32_t pitch, int32_t flags);
+// Width and height from the last accepted header.
+int32_t PngGetWidth(void);
+int32_t PngGetHeight(void);

@@ -1,0 +1,349 @@
+// The decoder list and DecodeToBitmap, with scripted decoders beside the PNG decoder.
+#include <gtest/gtest.h>
+
+#include "image.h"
+#include "image_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+// What a scripted decoder answers and what it was asked.
+struct Script {
+  int32_t accept = 0;       // check's result
+  int32_t width = 0;        // of the "accepted image"
+  int32_t height = 0;
+  int32_t rowsWritten = 0;  // rows decode writes before it fails (all of them: success)
+  int32_t checks = 0;       // calls of check
+  int32_t decodes = 0;      // calls of decode with a buffer
+  int32_t abandons = 0;     // calls of decode with a null buffer
+  int32_t lastPitch = 0;    // pitch of the last decode
+  bool sawStreamAtStart = true;  // every stream check was handed began at the file's start
+};
+
+Script first, second;
+
+// Pixel (x, y) of the scripted picture: bytes that differ from row to row and from black.
+uint8_t ScriptByte(int x, int y, int i) { return static_cast<uint8_t>(1 + x * 7 + y * 13 + i * 50); }
+
+template <Script& S>
+int32_t ScriptCheck(FILE* stream, const void* memory, int32_t memorySize, const char* name) {
+  ++S.checks;
+  if (stream != nullptr) {
+    S.sawStreamAtStart = S.sawStreamAtStart && ftell(stream) == 0;
+    fgetc(stream);  // moves the stream on, as a real check does
+  }
+  return S.accept;
+}
+
+template <Script& S>
+int32_t ScriptDecode(void* buffer, int32_t pitch, int32_t flags) {
+  if (buffer == nullptr) {
+    ++S.abandons;
+    return 0;
+  }
+  ++S.decodes;
+  S.lastPitch = pitch;
+  int bytes = S.accept == 2 ? 4 : 3;
+  for (int y = 0; y < S.rowsWritten; ++y) {
+    auto* row = static_cast<uint8_t*>(buffer) + y * pitch;
+    for (int x = 0; x < S.width; ++x)
+      for (int i = 0; i < bytes; ++i) row[x * bytes + i] = ScriptByte(x, y, i);
+  }
+  return S.rowsWritten == S.height;
+}
+
+template <Script& S>
+int32_t ScriptWidth(void) { return S.width; }
+template <Script& S>
+int32_t ScriptHeight(void) { return S.height; }
+
+const ImageDecoder FirstDecoder = {ScriptCheck<first>, ScriptDecode<first>, ScriptWidth<first>,
+                                   ScriptHeight<first>};
+const ImageDecoder SecondDecoder = {ScriptCheck<second>, ScriptDecode<second>,
+                                    ScriptWidth<second>, ScriptHeight<second>};
+
+// The scripted picture as the 32-bit read-back shows it: rows below `rows` black.
+std::vector<uint8_t> ScriptedPixels(const Script& s, int rows) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(s.width) * s.height * 4, 0);
+  for (int y = 0; y < rows; ++y)
+    for (int x = 0; x < s.width; ++x)
+      for (int i = 0; i < (s.accept == 2 ? 4 : 3); ++i)
+        pixels[(static_cast<size_t>(y) * s.width + x) * 4 + i] = ScriptByte(x, y, i);
+  return pixels;
+}
+
+// A file that only the scripted decoders know: eight bytes that are nothing in particular.
+class DecoderListTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    DecoderListReset();
+    path_ = folder_.Path("picture.dat");
+    ASSERT_TRUE(WriteWholeFile(path_, {'s', 'c', 'r', 'i', 'p', 't', 'e', 'd'}));
+  }
+  const char* path() const { return path_.c_str(); }
+
+  ScratchFolder folder_;
+  std::string path_;
+};
+
+// Leaves MainHeap's free memory full of a pattern, so an allocation that is not cleared shows it.
+void DirtyMainHeap(size_t bytes) {
+  void* scratch = HeapAlloc(MainHeap, 0, bytes);
+  ASSERT_NE(scratch, nullptr);
+  memset(scratch, 0xA5, bytes);
+  HeapFree(MainHeap, 0, scratch);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The list
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(DecoderListTest, TheFirstRegisteredOfTwoAcceptingDecodersWins) {
+  first.accept = 1;
+  second.accept = 2;
+  ASSERT_EQ(DecoderRegister(&FirstDecoder), 1);
+  ASSERT_EQ(DecoderRegister(&SecondDecoder), 1);
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  EXPECT_EQ(CurrentDecoder, &FirstDecoder);
+  EXPECT_EQ(first.checks, 1);
+  EXPECT_EQ(second.checks, 0) << "the second decoder is not asked about the file";
+  EXPECT_NE(PendingFile, nullptr);
+}
+
+TEST_F(DecoderListTest, EachDecoderReadsTheFileFromItsStart) {
+  first.accept = 0;
+  second.accept = 1;
+  DecoderRegister(&FirstDecoder);
+  DecoderRegister(&SecondDecoder);
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  EXPECT_EQ(CurrentDecoder, &SecondDecoder);
+  EXPECT_TRUE(first.sawStreamAtStart);
+  EXPECT_TRUE(second.sawStreamAtStart);
+}
+
+TEST_F(DecoderListTest, WithNoDecoderEveryFileFailsAndIsClosed) {
+  std::string png = PngContribPath("pngsuite/basn2c08.png");
+  EXPECT_EQ(DecoderFind(png.c_str(), nullptr, 0), 0);
+  std::vector<uint8_t> bytes = ReadWholeFile(png);
+  EXPECT_EQ(DecoderFind(png.c_str(), bytes.data(), static_cast<int32_t>(bytes.size())), 0);
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
+  EXPECT_EQ(PendingFile, nullptr);
+  EXPECT_TRUE(DeleteFileA(path())) << "the file was left open";
+}
+
+TEST_F(DecoderListTest, WhenNoDecoderAcceptsTheFileIsClosed) {
+  DecoderRegister(&FirstDecoder);
+  DecoderRegister(&SecondDecoder);
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
+  EXPECT_EQ(first.checks, 1);
+  EXPECT_EQ(second.checks, 1);
+  EXPECT_EQ(PendingFile, nullptr);
+  EXPECT_TRUE(DeleteFileA(path()));
+}
+
+TEST_F(DecoderListTest, AHundredAndFirstRegistrationIsRefused) {
+  for (int i = 0; i < DecoderListCapacity; ++i) ASSERT_EQ(DecoderRegister(&FirstDecoder), 1) << i;
+  second.accept = 1;
+  EXPECT_EQ(DecoderRegister(&SecondDecoder), 0);
+  EXPECT_EQ(DecoderList.count, DecoderListCapacity);
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
+  EXPECT_EQ(first.checks, DecoderListCapacity);
+  EXPECT_EQ(second.checks, 0) << "the refused decoder is never asked";
+}
+
+TEST_F(DecoderListTest, TheMemoryFormHandsTheBlockAndItsLengthToTheDecoders) {
+  first.accept = 2;
+  DecoderRegister(&FirstDecoder);
+  uint8_t block[16] = {};
+  EXPECT_EQ(DecoderFind("in memory", block, sizeof block), 2);
+  EXPECT_EQ(PendingFile, nullptr);
+  EXPECT_EQ(first.checks, 1);
+}
+
+TEST_F(DecoderListTest, FindingAnotherFileClosesOneThatWasNeverDecoded) {
+  first.accept = 1;
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  std::string other = folder_.Path("other.dat");
+  ASSERT_TRUE(WriteWholeFile(other, {1, 2, 3}));
+  ASSERT_EQ(DecoderFind(other.c_str(), nullptr, 0), 1);
+  EXPECT_TRUE(DeleteFileA(path())) << "the first file is still open";
+}
+
+// ---------------------------------------------------------------------------------------------
+// DecodeToBitmap
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(DecoderListTest, ResultOneMakesATopDown24BitSectionWithPaddedRows) {
+  first = Script{1, 5, 3, 3};
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  HBITMAP bitmap = DecodeToBitmap(1, 0);
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(PendingFile, nullptr);
+  EXPECT_EQ(first.lastPitch, 3 * 5 + 5 % 4);
+  DIBSECTION section = {};
+  ASSERT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof section));
+  EXPECT_EQ(section.dsBm.bmBitsPixel, 24);
+  // The section's memory holds the decoder's rows as written: the top row first, each row's
+  // 15 bytes followed by a padding byte that stays zero.
+  const auto* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
+  for (int y = 0; y < 3; ++y) {
+    EXPECT_EQ(bits[y * 16], ScriptByte(0, y, 0)) << "row " << y;
+    EXPECT_EQ(bits[y * 16 + 15], 0) << "row " << y;
+  }
+  EXPECT_EQ(ComparePixels(ScriptedPixels(first, 3), ReadBitmap32(bitmap, 5, 3), 5, 3, 3), "");
+  DeleteObject(bitmap);
+}
+
+TEST_F(DecoderListTest, ResultTwoMakesATopDown32BitSectionWithAlpha) {
+  first = Script{2, 7, 4, 4};
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
+  HBITMAP bitmap = DecodeToBitmap(2, 0);
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(first.lastPitch, 28);
+  DIBSECTION section = {};
+  ASSERT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof section));
+  EXPECT_EQ(section.dsBm.bmBitsPixel, 32);
+  const auto* bits = static_cast<const uint8_t*>(section.dsBm.bmBits);
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(bits[y * 28 + 3], ScriptByte(0, y, 3)) << "row " << y;
+  EXPECT_EQ(ComparePixels(ScriptedPixels(first, 4), ReadBitmap32(bitmap, 7, 4), 7, 4, 4), "");
+  DeleteObject(bitmap);
+}
+
+TEST_F(DecoderListTest, AFailedDecodeLeavesItsUnwrittenRowsBlack) {
+  first = Script{1, 9, 6, 2};
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  HBITMAP bitmap = DecodeToBitmap(1, 0);
+  ASSERT_NE(bitmap, nullptr) << "a failing decode still leaves a bitmap";
+  EXPECT_EQ(ComparePixels(ScriptedPixels(first, 2), ReadBitmap32(bitmap, 9, 6), 9, 6, 3), "");
+  DeleteObject(bitmap);
+}
+
+TEST_F(DecoderListTest, DisplayFormatMakesACompatibleBitmapWithBlackUnwrittenRows) {
+  first = Script{2, 40, 30, 11};
+  DecoderRegister(&FirstDecoder);
+  DirtyMainHeap(40 * 31 * 4 * 4);
+  int busy = HeapBusyBlocks(MainHeap);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
+  HBITMAP bitmap = DecodeToBitmap(2, DisplayFormat);
+  ASSERT_NE(bitmap, nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), busy) << "the row buffer goes back to MainHeap";
+  DIBSECTION section = {};
+  EXPECT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof(BITMAP)))
+      << "a device-dependent bitmap, not a DIB section";
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(section.dsBm.bmBitsPixel, GetDeviceCaps(screen, BITSPIXEL));
+  ReleaseDC(nullptr, screen);
+  EXPECT_EQ(section.dsBm.bmWidth, 40);
+  EXPECT_EQ(section.dsBm.bmHeight, 30);
+  EXPECT_EQ(ComparePixels(ScriptedPixels(first, 11), ReadBitmap32(bitmap, 40, 30), 40, 30, 3), "");
+  DeleteObject(bitmap);
+}
+
+TEST_F(DecoderListTest, WithoutAnAcceptedImageNothingIsMade) {
+  EXPECT_EQ(DecodeToBitmap(1, 0), nullptr);
+  EXPECT_EQ(DecodeToBitmap(2, DisplayFormat), nullptr);
+}
+
+TEST_F(DecoderListTest, AnImageWithNoPixelsIsGivenUp) {
+  first = Script{1, 0, 5, 0};
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
+  EXPECT_EQ(DecodeToBitmap(1, 0), nullptr);
+  EXPECT_EQ(first.abandons, 1);
+  EXPECT_EQ(first.decodes, 0);
+  EXPECT_EQ(PendingFile, nullptr);
+  EXPECT_TRUE(DeleteFileA(path()));
+}
+
+// A picture whose buffer cannot exist in a 32-bit process: no section, no heap buffer. The
+// decoder is told to give its image up and the file is closed, in both forms.
+TEST_F(DecoderListTest, WhenNoBufferCanBeMadeTheDecoderAndFileAreReleased) {
+  for (int32_t flags : {0, DisplayFormat}) {
+    for (int32_t size : {23000, 40000}) {  // under and over the signed 32-bit size limit
+      SCOPED_TRACE(std::to_string(size) + " flags " + std::to_string(flags));
+      DecoderListReset();
+      first = Script{2, size, size, size};
+      DecoderRegister(&FirstDecoder);
+      ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
+      EXPECT_EQ(DecodeToBitmap(2, flags), nullptr);
+      EXPECT_EQ(first.abandons, 1);
+      EXPECT_EQ(first.decodes, 0);
+      EXPECT_EQ(PendingFile, nullptr);
+    }
+  }
+  EXPECT_TRUE(DeleteFileA(path()));
+}
+
+// The same release for a real PNG: a header that promises 23000 × 23000 RGBA pixels.
+TEST_F(DecoderListTest, APngTooLargeToHoldLeavesNoLibpngStructures) {
+  DecoderRegister(&PngDecoder);  // SetUp emptied the list
+  std::vector<uint8_t> file =
+      BuildPng({{"IHDR", IhdrData(23000, 23000, 8, 6, 0)}, {"IDAT", {0x78, 0x9C}}, {"IEND", {}}});
+  std::string huge = folder_.Path("huge.png");
+  ASSERT_TRUE(WriteWholeFile(huge, file));
+  // Warm the C library's stream code up, then make sure nothing of libpng is open.
+  ASSERT_EQ(DecoderFind(huge.c_str(), nullptr, 0), 2);
+  DecodeToBitmap(2, 0);
+  PngDecode(nullptr, 0, 0);
+  int baseline = CrtHeapBusyBlocks();
+  for (int32_t flags : {0, DisplayFormat}) {
+    ASSERT_EQ(DecoderFind(huge.c_str(), nullptr, 0), 2);
+    EXPECT_EQ(DecodeToBitmap(2, flags), nullptr);
+    EXPECT_EQ(PendingFile, nullptr);
+    EXPECT_EQ(CrtHeapBusyBlocks(), baseline) << "flags " << flags;
+  }
+  EXPECT_TRUE(DeleteFileA(huge.c_str()));
+}
+
+// Takes every GDI handle the process may have, with pens, while it lives.
+class GdiExhaustion {
+ public:
+  GdiExhaustion() {
+    pens_.reserve(Limit);
+    for (int i = 0; i < Limit; ++i) {
+      HPEN pen = CreatePen(PS_SOLID, 0, RGB(i & 255, 0, 0));
+      if (pen == nullptr) return;
+      pens_.push_back(pen);
+    }
+  }
+  ~GdiExhaustion() {
+    for (HPEN pen : pens_) DeleteObject(pen);
+  }
+  bool exhausted() const { return pens_.size() < static_cast<size_t>(Limit); }
+
+ private:
+  static constexpr int Limit = 200000;  // far above any process's GDI handle quota
+  std::vector<HPEN> pens_;
+};
+
+TEST_F(DecoderListTest, WhenNoDisplayContextCanBeMadeTheDecoderAndFileAreReleased) {
+  DecoderRegister(&PngDecoder);  // SetUp emptied the list
+  std::string png = PngContribPath("pngsuite/basn2c08.png");
+  ASSERT_EQ(DecoderFind(png.c_str(), nullptr, 0), 1);
+  DeleteObject(DecodeToBitmap(1, 0));  // warms the C library's stream code up
+  for (int32_t flags : {0, DisplayFormat}) {
+    SCOPED_TRACE(flags);
+    int before = CrtHeapBusyBlocks();
+    ASSERT_EQ(DecoderFind(png.c_str(), nullptr, 0), 1);
+    {
+      GdiExhaustion exhaustion;
+      ASSERT_TRUE(exhaustion.exhausted());
+      ASSERT_EQ(CreateDCA("DISPLAY", nullptr, nullptr, nullptr), nullptr);
+      EXPECT_EQ(DecodeToBitmap(1, flags), nullptr);
+    }
+    EXPECT_EQ(PendingFile, nullptr);
+    EXPECT_EQ(CrtHeapBusyBlocks(), before) << "libpng structures or the stream were left behind";
+    EXPECT_EQ(PngDecode(nullptr, 0, 0), 0);
+  }
+  // With handles free again the same file decodes.
+  ASSERT_EQ(DecoderFind(png.c_str(), nullptr, 0), 1);
+  HBITMAP bitmap = DecodeToBitmap(1, 0);
+  EXPECT_NE(bitmap, nullptr);
+  DeleteObject(bitmap);
+}
+
+}  // namespace

@@ -1,0 +1,308 @@
+// Helpers of the image tests: reference decoding, pixel read-back, corpus lists, scratch files.
+#include "image_fixture.h"
+
+#include <malloc.h>
+#include <setjmp.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include <png.h>
+#include <zlib.h>
+
+#include "test_support.h"
+
+// ---------------------------------------------------------------------------------------------
+// Reference decoding
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void QuietError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void QuietWarning(png_structp, png_const_charp) {}
+
+// Sample c of pixel x of a raw row holding `channels` samples a pixel at bitDepth bits each.
+uint32_t RawSample(const uint8_t* row, uint32_t x, int channels, int c, int bitDepth) {
+  size_t index = static_cast<size_t>(x) * channels + c;
+  if (bitDepth == 16) return row[index * 2];  // the high byte: samples are big-endian
+  if (bitDepth == 8) return row[index];
+  size_t bit = index * bitDepth;
+  int shift = 8 - bitDepth - static_cast<int>(bit % 8);  // leftmost pixel in the high bits
+  return (row[bit / 8] >> shift) & ((1u << bitDepth) - 1);
+}
+
+// A grey sample of 1, 2, 4 or 8 bits as 8 bits: 1 → 255, 3 → 255 at 2 bits, 15 at 4 bits.
+uint8_t GreyTo8(uint32_t value, int bitDepth) {
+  if (bitDepth >= 8) return static_cast<uint8_t>(value);
+  return static_cast<uint8_t>(value * (255u / ((1u << bitDepth) - 1)));
+}
+
+struct RawImage {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~RawImage() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+// Converts the raw rows of an image that libpng has read into the picture's pixels.
+void ConvertRows(png_structp png, png_infop info, ReferencePicture* picture) {
+  png_bytepp rows = png_get_rows(png, info);
+  png_colorp palette = nullptr;
+  int paletteSize = 0;
+  if (picture->colourType == PNG_COLOR_TYPE_PALETTE) png_get_PLTE(png, info, &palette, &paletteSize);
+  int channels = png_get_channels(png, info);
+  int depth = picture->bitDepth;
+  picture->pixels.assign(static_cast<size_t>(picture->width) * picture->height * 4, 0);
+  for (uint32_t y = 0; y < picture->height; ++y) {
+    for (uint32_t x = 0; x < picture->width; ++x) {
+      uint8_t* out = &picture->pixels[(static_cast<size_t>(y) * picture->width + x) * 4];
+      uint8_t red = 0, green = 0, blue = 0, alpha = 255;
+      switch (picture->colourType) {
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+          red = green = blue = GreyTo8(RawSample(rows[y], x, channels, 0, depth), depth);
+          if (channels == 2) alpha = static_cast<uint8_t>(RawSample(rows[y], x, channels, 1, depth));
+          break;
+        case PNG_COLOR_TYPE_PALETTE: {
+          uint32_t index = RawSample(rows[y], x, 1, 0, depth);
+          if (static_cast<int>(index) < paletteSize) {
+            red = palette[index].red;
+            green = palette[index].green;
+            blue = palette[index].blue;
+          }
+          break;
+        }
+        default:  // RGB, RGB with alpha
+          red = static_cast<uint8_t>(RawSample(rows[y], x, channels, 0, depth));
+          green = static_cast<uint8_t>(RawSample(rows[y], x, channels, 1, depth));
+          blue = static_cast<uint8_t>(RawSample(rows[y], x, channels, 2, depth));
+          if (channels == 4) alpha = static_cast<uint8_t>(RawSample(rows[y], x, channels, 3, depth));
+          break;
+      }
+      out[0] = blue;
+      out[1] = green;
+      out[2] = red;
+      out[3] = alpha;
+    }
+  }
+}
+
+// Reads the whole image untransformed (libpng still merges interlaced passes into rows).
+bool ReadRaw(FILE* file, RawImage* raw, ReferencePicture* picture) {
+  if (setjmp(png_jmpbuf(raw->png)) != 0) return false;
+  png_init_io(raw->png, file);
+  png_read_png(raw->png, raw->info, PNG_TRANSFORM_IDENTITY, nullptr);
+  picture->width = png_get_image_width(raw->png, raw->info);
+  picture->height = png_get_image_height(raw->png, raw->info);
+  picture->colourType = png_get_color_type(raw->png, raw->info);
+  picture->bitDepth = png_get_bit_depth(raw->png, raw->info);
+  picture->interlace = png_get_interlace_type(raw->png, raw->info);
+  ConvertRows(raw->png, raw->info, picture);
+  return true;
+}
+
+}  // namespace
+
+ReferencePicture ReferenceDecode(const std::string& path) {
+  ReferencePicture picture;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return picture;
+  RawImage raw;
+  raw.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, QuietError, QuietWarning);
+  if (raw.png != nullptr) raw.info = png_create_info_struct(raw.png);
+  if (raw.info != nullptr) picture.ok = ReadRaw(file, &raw, &picture);
+  fclose(file);
+  return picture;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixels
+// ---------------------------------------------------------------------------------------------
+
+std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4, 0xCD);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC dc = CreateCompatibleDC(nullptr);
+  int lines = GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteDC(dc);
+  if (lines != height) pixels.clear();
+  return pixels;
+}
+
+std::string ComparePixels(const std::vector<uint8_t>& expected,
+                          const std::vector<uint8_t>& actual, int width, int height, int bytes) {
+  size_t size = static_cast<size_t>(width) * height * 4;
+  if (expected.size() != size || actual.size() != size) {
+    std::ostringstream out;
+    out << "sizes differ: expected " << expected.size() << " bytes, actual " << actual.size();
+    return out.str();
+  }
+  int mismatches = 0;
+  std::ostringstream out;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* e = &expected[(static_cast<size_t>(y) * width + x) * 4];
+      const uint8_t* a = &actual[(static_cast<size_t>(y) * width + x) * 4];
+      if (std::equal(e, e + bytes, a)) continue;
+      if (++mismatches <= 5) {
+        out << "(" << x << "," << y << ") expected";
+        for (int i = 0; i < bytes; ++i) out << " " << int(e[i]);
+        out << " actual";
+        for (int i = 0; i < bytes; ++i) out << " " << int(a[i]);
+        out << "\n";
+      }
+    }
+  }
+  if (mismatches == 0) return std::string();
+  out << mismatches << " of " << width * height << " pixels differ";
+  return out.str();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------------
+
+std::vector<std::string> ContribPngFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(PngContribPath(folder + "/*.png").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      names.push_back(folder + "/" + found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string ParameterName(const std::string& relative) {
+  std::string name = relative.substr(0, relative.size() - 4);  // without ".png"
+  for (char& c : name)
+    if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+  return name;
+}
+
+std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  uint8_t chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  fclose(file);
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return fclose(file) == 0 && ok;
+}
+
+ScratchFolder::ScratchFolder() {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  static int serial = 0;
+  std::ostringstream name;
+  name << temp << "lunetrix-image-" << GetCurrentProcessId() << "-" << ++serial;
+  path_ = name.str();
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(Path("*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") continue;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryA(Path(name).c_str());
+      else
+        DeleteFileA(Path(name).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path_.c_str());
+}
+
+int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }
+
+// ---------------------------------------------------------------------------------------------
+// PNG chunks
+// ---------------------------------------------------------------------------------------------
+
+static uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+static void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
+}
+
+std::vector<PngChunk> PngChunks(const std::vector<uint8_t>& file) {
+  std::vector<PngChunk> chunks;
+  size_t offset = 8;
+  while (offset + 12 <= file.size()) {
+    uint32_t length = BigEndian32(&file[offset]);
+    if (length > file.size() - offset - 12) break;
+    chunks.push_back({offset, std::string(file.begin() + offset + 4, file.begin() + offset + 8),
+                      length});
+    offset += 12 + length;
+  }
+  return chunks;
+}
+
+std::vector<uint8_t> BuildPng(
+    const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks) {
+  std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  for (const auto& chunk : chunks) {
+    AppendBigEndian32(&file, static_cast<uint32_t>(chunk.second.size()));
+    size_t typeAt = file.size();
+    file.insert(file.end(), chunk.first.begin(), chunk.first.end());
+    file.insert(file.end(), chunk.second.begin(), chunk.second.end());
+    uInt crc = crc32(0, &file[typeAt], static_cast<uInt>(file.size() - typeAt));
+    AppendBigEndian32(&file, crc);
+  }
+  return file;
+}
+
+std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chunkSize) {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> chunks;
+  std::vector<uint8_t> data;
+  auto flushData = [&] {
+    for (size_t at = 0; at < data.size(); at += chunkSize) {
+      size_t end = std::min(data.size(), at + chunkSize);
+      chunks.push_back({"IDAT", std::vector<uint8_t>(data.begin() + at, data.begin() + end)});
+    }
+    data.clear();
+  };
+  for (const PngChunk& chunk : PngChunks(file)) {
+    auto begin = file.begin() + chunk.offset + 8;
+    if (chunk.type == "IDAT") {
+      data.insert(data.end(), begin, begin + chunk.length);
+      continue;
+    }
+    flushData();
+    chunks.push_back({chunk.type, std::vector<uint8_t>(begin, begin + chunk.length)});
+  }
+  flushData();
+  return BuildPng(chunks);
+}
+
+std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
+                              uint8_t colourType, uint8_t interlace) {
+  std::vector<uint8_t> data;
+  AppendBigEndian32(&data, width);
+  AppendBigEndian32(&data, height);
+  data.insert(data.end(), {bitDepth, colourType, 0, 0, interlace});
+  return data;
+}

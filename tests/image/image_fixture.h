@@ -1,0 +1,75 @@
+// Helpers of the image tests: an independent reference decoding of PNG files, pixel read-back
+// through GDI, the corpus file lists, scratch files and leak counters.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// A PNG file decoded by the tests' own conversion of libpng's untransformed samples.
+struct ReferencePicture {
+  bool ok = false;              // libpng read the whole file
+  uint32_t width = 0;           // from the header
+  uint32_t height = 0;          // from the header
+  int colourType = 0;           // from the header
+  int bitDepth = 0;             // from the header
+  int interlace = 0;            // from the header: 0 none, 1 Adam7
+  std::vector<uint8_t> pixels;  // blue, green, red, alpha (255 without alpha channel), top-down
+};
+
+// Reads the file with libpng's low-level API and no transformation at all, then turns each raw
+// sample into 8 bits itself: palette entries looked up, grey of 1, 2 or 4 bits scaled by bit
+// replication, 16-bit samples cut to their high byte, transparency chunks ignored. libpng
+// applies no gamma without being asked, so a gAMA chunk changes nothing.
+ReferencePicture ReferenceDecode(const std::string& path);
+
+// The pixels of a bitmap read with the 32-bit top-down convention (GetDIBits, BI_RGB), or an
+// empty vector when GetDIBits fails.
+std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);
+
+// Compares two 4-byte-a-pixel pictures of width × height, each pixel's first `bytes` bytes
+// (3: colour only, 4: with the fourth byte). Empty on a match, else where and how they differ.
+std::string ComparePixels(const std::vector<uint8_t>& expected,
+                          const std::vector<uint8_t>& actual, int width, int height, int bytes);
+
+// Every *.png directly in a folder of libpng's contrib tree, as names relative to contrib.
+std::vector<std::string> ContribPngFiles(const std::string& folder);
+// A name usable as a GoogleTest parameter name ("pngsuite/basn0g01.png" → "pngsuite_basn0g01").
+std::string ParameterName(const std::string& relative);
+
+// Whole-file read and write; ReadWholeFile gives an empty vector when the file cannot be read.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// A fresh empty folder under the temporary folder, removed with its files at destruction.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  std::string Path(const std::string& name) const { return path_ + "\\" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Busy blocks of the C library's heap, where libpng and stdio streams allocate.
+int CrtHeapBusyBlocks();
+
+// A PNG chunk's position in a file: its length field's offset, type and data length.
+struct PngChunk {
+  size_t offset;     // of the length field
+  std::string type;  // four letters
+  uint32_t length;   // bytes of data
+};
+// The chunks of a PNG file in order (stops at the first chunk that does not fit).
+std::vector<PngChunk> PngChunks(const std::vector<uint8_t>& file);
+// A PNG file of the given chunks: signature, then each (type, data) with its length and CRC.
+std::vector<uint8_t> BuildPng(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks);
+// The same PNG file with its image data carried in IDAT chunks of at most chunkSize bytes.
+std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chunkSize);
+// A 13-byte IHDR payload.
+std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
+                              uint8_t colourType, uint8_t interlace);
