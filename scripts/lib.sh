@@ -17,7 +17,8 @@ build_project() {
   command -v ninja >/dev/null && generator=(-G Ninja)
   [ -f "$BUILD_DIR/CMakeCache.txt" ] && generator=()  # the cache keeps its generator
   cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DLIBPNG_SOURCE_DIR="${LUNETRIX_CACHE:-/var/cache/lunetrix}/libpng-src" >/dev/null
   cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 }
 

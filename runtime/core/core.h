@@ -35,10 +35,11 @@ void MemoryEnd(void);
 // Destroys MainHeap after every end step and ends the process with exit code 0.
 [[noreturn]] void CoreEnd(void);
 
-// A start-up step whose heap or handle could not be made: nothing may run on with it, so the
-// process stops at once with STATUS_NO_MEMORY as its exit code.
-[[noreturn]] void CoreStartupFailed(void);
-constexpr UINT CoreStartupFailedExitCode = 0xC0000017;  // STATUS_NO_MEMORY
+// A heap, handle or block that the runtime cannot work without could not be made (a start-up
+// step's heap, a TLS slot, an event, the watcher thread): nothing may run on with a null handle,
+// so the process stops at once with STATUS_NO_MEMORY as its exit code.
+[[noreturn]] void CoreOutOfResources(void);
+constexpr UINT CoreOutOfResourcesExitCode = 0xC0000017;  // STATUS_NO_MEMORY
 
 // ---------------------------------------------------------------------------------------------
 // Memory blocks
@@ -143,6 +144,11 @@ struct ObjectTable {
   LinkedBlock* blockList;          // blocks of numbered slots, newest first
   LinkedBlock* firstBlock;         // the block made with the table; lookups start here
   CRITICAL_SECTION lock;           // re-entrant: creation, dynamic release, enumeration
+  // Private to the table's code: how lookups recognise live dynamic records without the lock.
+  struct DynamicSet* volatile dynamicSet;  // addresses of the live dynamic records, or null
+  volatile LONG finders[2];        // lookups in progress, per parity of findEpoch
+  volatile LONG findEpoch;         // advanced before a dynamic record is returned to its heap
+  void* scratch;                   // handed out for numbers no slot can hold; never found
 };
 
 // A table of records of recordSize bytes whose first block holds initialCount records

@@ -3,7 +3,7 @@
 // Each heap handle is written once, by its start-up step on the main thread before any other
 // thread exists, and only read afterwards. No heap is created with HEAP_NO_SERIALIZE or
 // HEAP_GENERATE_EXCEPTIONS: any thread may use any heap, and exhaustion shows as a null result.
-#include "core.h"
+#include "core_internal.h"
 
 HANDLE MainHeap;
 HANDLE StringHeap;
@@ -11,24 +11,18 @@ HANDLE BlockHeap;
 HANDLE MemoryHeap;
 HINSTANCE ModuleInstance;
 
-// Creates one growable private heap; a start-up step cannot go on without it.
-static HANDLE CreatePrivateHeap(SIZE_T initialSize) {
+HANDLE CreatePrivateHeap(SIZE_T initialSize) {
   HANDLE heap = HeapCreate(0, initialSize, 0);
-  if (heap == nullptr) CoreStartupFailed();
+  if (heap == nullptr) CoreOutOfResources();
   return heap;
 }
 
-void CoreStartupFailed(void) { ExitProcess(CoreStartupFailedExitCode); }
+void CoreOutOfResources(void) { ExitProcess(CoreOutOfResourcesExitCode); }
 
 HANDLE CoreStart(void) {
   ModuleInstance = GetModuleHandleA(nullptr);
   MainHeap = CreatePrivateHeap(4096);
   return MainHeap;
-}
-
-HANDLE StringInit(void) {
-  StringHeap = CreatePrivateHeap(4096);
-  return StringHeap;
 }
 
 HANDLE BlockHeapInit(void) {

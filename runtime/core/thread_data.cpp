@@ -1,0 +1,229 @@
+// Per-thread data: one MainHeap block per thread holding every library's slice, and
+// ThreadWatcher, which frees a thread's slices and block once the thread has ended.
+//
+// Invariants:
+// - Every registration happens on the main thread during start-up, before a second thread exists:
+//   only the calling thread's block grows, and the part list is read by other threads unlocked.
+// - A thread's block is made on its first ThreadDataGet; its inits run newest registration first,
+//   and, once the thread has ended, its frees run on ThreadWatcher, newest first as well.
+// - A registration is handed to ThreadWatcher through a queue, not through single fields: each
+//   request is consumed exactly once, even after its registrant gave up waiting, so a handle never
+//   stands twice in the wait set and never pairs with another thread's block.
+// - Every handle in the wait set (entries 1 and up) is a duplicate owned by ThreadWatcher and is
+//   closed when its entry is removed or its request is dropped.
+#include "core.h"
+
+// ---------------------------------------------------------------------------------------------
+// Process-wide state
+// ---------------------------------------------------------------------------------------------
+
+static bool started;                             // has the first registration run?
+static DWORD threadDataSlot = TLS_OUT_OF_INDEXES;  // TLS index of each thread's block
+static int32_t totalSize;                        // size of every block made from now on
+static LinkedBlock* partList;                    // ThreadDataPart records, newest first
+static CRITICAL_SECTION RegisterLock;            // one registration with ThreadWatcher at a time
+static HANDLE RegisterRequestEvent;              // set by a registrant; reset by ThreadWatcher
+static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher to acknowledge
+static DWORD watcherThreadId;                    // ThreadWatcher's own id: never registered
+
+// One thread handed to ThreadWatcher: its duplicated handle and its block.
+struct HandOver {
+  HandOver* next;  // the next request in arrival order, or null
+  HANDLE thread;   // real handle of the registering thread, owned by whoever holds the request
+  void* block;     // that thread's ThreadData block
+};
+
+static CRITICAL_SECTION handOverLock;  // guards the queue below (held only for a few stores)
+static HandOver* pendingFirst;         // oldest request not yet taken by ThreadWatcher
+static HandOver* pendingLast;          // newest request, or null when the queue is empty
+
+static const DWORD RegisterWaitMs = 2000;
+static const DWORD WatchLimit = MAXIMUM_WAIT_OBJECTS;  // 64 entries, the request event included
+static const DWORD WatchGrowth = 5;                    // entries added to the arrays at a time
+
+static DWORD WINAPI ThreadWatcher(void*);
+
+// ---------------------------------------------------------------------------------------------
+// Registration of slices
+// ---------------------------------------------------------------------------------------------
+
+// The first registration: the TLS slot, the main thread's block, the hand-over and the watcher.
+static void StartThreadData(void) {
+  threadDataSlot = TlsAlloc();
+  if (threadDataSlot == TLS_OUT_OF_INDEXES) CoreOutOfResources();
+  void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 0);
+  if (block == nullptr) CoreOutOfResources();
+  TlsSetValue(threadDataSlot, block);
+  InitializeCriticalSection(&RegisterLock);
+  InitializeCriticalSection(&handOverLock);
+  RegisterRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  RegisterDoneEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (RegisterRequestEvent == nullptr || RegisterDoneEvent == nullptr) CoreOutOfResources();
+  HANDLE watcher = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
+  if (watcher == nullptr) CoreOutOfResources();
+  CloseHandle(watcher);
+  started = true;
+}
+
+int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
+  if (!started) StartThreadData();
+  if (size < 0 || size > INT32_MAX - totalSize) CoreOutOfResources();
+  int32_t offset = totalSize;
+  totalSize += size;
+  void* block = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, TlsGetValue(threadDataSlot), totalSize);
+  if (block == nullptr) CoreOutOfResources();
+  TlsSetValue(threadDataSlot, block);
+  if (init != nullptr || free != nullptr) {
+    auto* part = static_cast<ThreadDataPart*>(LinkedBlockAlloc(&partList, sizeof(ThreadDataPart)));
+    if (part == nullptr) CoreOutOfResources();
+    part->offset = offset;
+    part->init = init;
+    part->free = free;
+    if (init != nullptr) init(static_cast<uint8_t*>(block) + offset);
+  }
+  return offset;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A thread's first use: its block, its inits, and its hand-over to ThreadWatcher
+// ---------------------------------------------------------------------------------------------
+
+// Runs one operation of every part that has it, newest registration first, on a block.
+static void RunParts(void* block, bool inits) {
+  for (LinkedBlock* b = partList; b != nullptr; b = b->next) {
+    auto* part = static_cast<ThreadDataPart*>(LinkedBlockPayload(b));
+    ThreadDataOperation op = inits ? part->init : part->free;
+    if (op != nullptr) op(static_cast<uint8_t*>(block) + part->offset);
+  }
+}
+
+static void QueueHandOver(HandOver* request) {
+  EnterCriticalSection(&handOverLock);
+  if (pendingLast != nullptr) pendingLast->next = request;
+  else pendingFirst = request;
+  pendingLast = request;
+  LeaveCriticalSection(&handOverLock);
+}
+
+// Hands the calling thread to ThreadWatcher and waits (at most 2000 ms) for its acknowledgement.
+static void WatchCallingThread(void* block) {
+  EnterCriticalSection(&RegisterLock);
+  HANDLE self = nullptr;
+  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
+                      FALSE, DUPLICATE_SAME_ACCESS)) {
+    auto* request = static_cast<HandOver*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, sizeof(HandOver)));
+    if (request == nullptr) {
+      CloseHandle(self);  // cannot be handed over: the thread goes on unwatched
+    } else {
+      request->thread = self;
+      request->block = block;
+      QueueHandOver(request);
+      ResetEvent(RegisterDoneEvent);
+      SetEvent(RegisterRequestEvent);
+      WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
+    }
+  }
+  LeaveCriticalSection(&RegisterLock);
+}
+
+void* ThreadDataGet(int32_t offset) {
+  if (!started) return nullptr;  // no library has registered a slice
+  auto* block = static_cast<uint8_t*>(TlsGetValue(threadDataSlot));
+  if (block != nullptr) return block + offset;
+  block = static_cast<uint8_t*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize));
+  if (block == nullptr) CoreOutOfResources();
+  TlsSetValue(threadDataSlot, block);
+  RunParts(block, true);
+  // NOTE: a free operation running on ThreadWatcher may reach ThreadDataGet; the watcher must
+  // not wait for its own acknowledgement, nor watch itself.
+  if (GetCurrentThreadId() != watcherThreadId) WatchCallingThread(block);
+  return block + offset;
+}
+
+// ---------------------------------------------------------------------------------------------
+// ThreadWatcher
+// ---------------------------------------------------------------------------------------------
+
+// The wait set, private to ThreadWatcher's thread.
+struct WaitSet {
+  HANDLE* handles;  // entry 0 RegisterRequestEvent, then watched threads
+  void** blocks;    // parallel to handles; entry 0 unused
+  DWORD count;      // entries in use, entry 0 included
+  DWORD room;       // entries allocated in each array; grows by 5, never shrinks
+};
+
+// Room for one more entry: both arrays grow to count + 5 when full.
+static bool MakeRoom(WaitSet* set) {
+  if (set->count < set->room) return true;
+  DWORD room = set->count + WatchGrowth;
+  void* handles = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, set->handles, room * sizeof(HANDLE));
+  if (handles == nullptr) return false;
+  set->handles = static_cast<HANDLE*>(handles);
+  void* blocks = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, set->blocks, room * sizeof(void*));
+  if (blocks == nullptr) return false;  // handles grew already; harmless, room stays as it was
+  set->blocks = static_cast<void**>(blocks);
+  set->room = room;
+  return true;
+}
+
+// Takes every queued request: added to the wait set while it has room for it, dropped (its
+// handle closed; the thread goes on unwatched) once 64 entries are in use.
+static void TakeRequests(WaitSet* set) {
+  // Reset first: a request queued from now on sets the event again and is not missed.
+  ResetEvent(RegisterRequestEvent);
+  EnterCriticalSection(&handOverLock);
+  HandOver* request = pendingFirst;
+  pendingFirst = pendingLast = nullptr;
+  LeaveCriticalSection(&handOverLock);
+  while (request != nullptr) {
+    HandOver* next = request->next;
+    if (set->count < WatchLimit && MakeRoom(set)) {
+      set->handles[set->count] = request->thread;
+      set->blocks[set->count] = request->block;
+      set->count += 1;
+    } else {
+      CloseHandle(request->thread);
+    }
+    HeapFree(MainHeap, 0, request);
+    request = next;
+  }
+  SetEvent(RegisterDoneEvent);
+}
+
+// Entry i's thread has ended: free its slices and block, close its handle, close the gap.
+static void ThreadEnded(WaitSet* set, DWORD i) {
+  RunParts(set->blocks[i], false);
+  HeapFree(MainHeap, 0, set->blocks[i]);
+  CloseHandle(set->handles[i]);
+  for (DWORD j = i; j + 1 < set->count; ++j) {
+    set->handles[j] = set->handles[j + 1];
+    set->blocks[j] = set->blocks[j + 1];
+  }
+  set->count -= 1;
+  set->handles[set->count] = nullptr;
+  set->blocks[set->count] = nullptr;
+}
+
+// The entry a wait result names, or -1 for a failure or a value naming no entry.
+static int32_t SignalledEntry(DWORD result, DWORD count) {
+  if (result < WAIT_OBJECT_0 + count) return static_cast<int32_t>(result - WAIT_OBJECT_0);
+  if (result >= WAIT_ABANDONED_0 && result < WAIT_ABANDONED_0 + count)
+    return static_cast<int32_t>(result - WAIT_ABANDONED_0);
+  return -1;
+}
+
+static DWORD WINAPI ThreadWatcher(void*) {
+  WaitSet set;
+  set.handles = static_cast<HANDLE*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(HANDLE)));
+  set.blocks = static_cast<void**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(void*)));
+  if (set.handles == nullptr || set.blocks == nullptr) CoreOutOfResources();
+  set.handles[0] = RegisterRequestEvent;
+  set.count = 1;
+  set.room = WatchGrowth;
+  for (;;) {
+    DWORD result = WaitForMultipleObjects(set.count, set.handles, FALSE, INFINITE);
+    int32_t entry = SignalledEntry(result, set.count);
+    if (entry == 0) TakeRequests(&set);
+    else if (entry > 0) ThreadEnded(&set, static_cast<DWORD>(entry));
+  }
+}

@@ -1,0 +1,337 @@
+// Per-thread data: registration, each thread's block and inits, ThreadWatcher's frees, the
+// 64-entry wait limit, the string buffer, and start-up failures.
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+
+namespace {
+
+// Slices shaped like the program's five registrations: two with init and free, one with a free
+// only, two with neither.
+struct DrawingSlice { DWORD owner; int inits; uint8_t rest[16]; };
+struct WindowSlice { DWORD owner; uint8_t rest[36]; };
+struct SizingSlice { uint8_t bytes[24]; };
+struct GadgetSlice { DWORD owner; int inits; void* list; uint8_t rest[48]; };
+struct ImageSlice { uint8_t bytes[8]; };
+
+int32_t drawingOffset, windowOffset, sizingOffset, gadgetOffset, imageOffset;
+
+// What the operations saw, appended under a lock (frees run on ThreadWatcher's thread).
+CRITICAL_SECTION logLock;
+std::vector<std::string> log;
+std::set<DWORD> freedOwners;
+volatile LONG freesSeen, freesOnLiveThreads, nonZeroSlices;
+
+void Note(const std::string& entry) {
+  EnterCriticalSection(&logLock);
+  log.push_back(entry);
+  LeaveCriticalSection(&logLock);
+}
+
+bool IsZero(const void* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (static_cast<const uint8_t*>(p)[i]) return false;
+  return true;
+}
+
+// Did the thread with this id end? (An id that no longer opens has ended too.)
+bool HasEnded(DWORD id) {
+  HANDLE h = OpenThread(SYNCHRONIZE, FALSE, id);
+  if (h == nullptr) return true;
+  bool ended = WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+  CloseHandle(h);
+  return ended;
+}
+
+void DrawingInit(void* p) {
+  auto* s = static_cast<DrawingSlice*>(p);
+  if (!IsZero(s, sizeof *s)) InterlockedIncrement(&nonZeroSlices);
+  s->owner = GetCurrentThreadId();
+  s->inits += 1;
+  Note("init drawing");
+}
+void DrawingFree(void* p) {
+  auto* s = static_cast<DrawingSlice*>(p);
+  if (!HasEnded(s->owner)) InterlockedIncrement(&freesOnLiveThreads);
+  Note("free drawing");
+  EnterCriticalSection(&logLock);
+  freedOwners.insert(s->owner);
+  LeaveCriticalSection(&logLock);
+  InterlockedIncrement(&freesSeen);
+}
+void WindowFree(void*) { Note("free window"); }
+void GadgetInit(void* p) {
+  auto* s = static_cast<GadgetSlice*>(p);
+  if (!IsZero(s, sizeof *s)) InterlockedIncrement(&nonZeroSlices);
+  s->owner = GetCurrentThreadId();
+  s->inits += 1;
+  s->list = HeapAlloc(GetProcessHeap(), 0, 40);  // something the free must release
+  Note("init gadget");
+}
+void GadgetFree(void* p) {
+  HeapFree(GetProcessHeap(), 0, static_cast<GadgetSlice*>(p)->list);
+  Note("free gadget");
+}
+
+// The registrations, in the program's order, on the main thread before any other thread.
+void RegisterLikeTheProgram() {
+  InitializeCriticalSection(&logLock);
+  drawingOffset = ThreadDataRegister(sizeof(DrawingSlice), DrawingInit, DrawingFree);
+  windowOffset = ThreadDataRegister(sizeof(WindowSlice), nullptr, WindowFree);
+  sizingOffset = ThreadDataRegister(sizeof(SizingSlice), nullptr, nullptr);
+  gadgetOffset = ThreadDataRegister(sizeof(GadgetSlice), GadgetInit, GadgetFree);
+  imageOffset = ThreadDataRegister(sizeof(ImageSlice), nullptr, nullptr);
+}
+
+void ClearLog() {
+  EnterCriticalSection(&logLock);
+  log.clear();
+  LeaveCriticalSection(&logLock);
+}
+
+std::vector<std::string> Log() {
+  EnterCriticalSection(&logLock);
+  std::vector<std::string> copy = log;
+  LeaveCriticalSection(&logLock);
+  return copy;
+}
+
+// Waits (bounded) until a condition holds, pumping nothing: ThreadWatcher runs on its own.
+template <typename Condition>
+bool WaitUntil(Condition done, DWORD timeoutMs = 20000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+void ExpectSequence(const std::vector<std::string>& expected, const std::vector<std::string>& actual) {
+  if (expected == actual) return;
+  std::string text = "expected:";
+  for (const auto& e : expected) text += " [" + e + "]";
+  text += "\n  actual:";
+  for (const auto& a : actual) text += " [" + a + "]";
+  ADD_FAILURE() << text;
+}
+
+TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
+  RegisterLikeTheProgram();
+  EXPECT_EQ(drawingOffset, 0);
+  EXPECT_EQ(windowOffset, 24);
+  EXPECT_EQ(sizingOffset, 24 + 40);
+  EXPECT_EQ(gadgetOffset, 24 + 40 + 24);
+  EXPECT_EQ(imageOffset, 24 + 40 + 24 + 60);
+  // The main thread's block exists from registration on; each init ran once on its slice.
+  auto* block = static_cast<uint8_t*>(ThreadDataGet(0));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(ThreadDataGet(gadgetOffset), block + gadgetOffset);
+  EXPECT_GE(HeapSize(MainHeap, 0, block), static_cast<SIZE_T>(imageOffset + 8));
+  ExpectSequence({"init drawing", "init gadget"}, Log());
+  EXPECT_EQ(static_cast<DrawingSlice*>(ThreadDataGet(drawingOffset))->inits, 1);
+  EXPECT_TRUE(IsZero(ThreadDataGet(windowOffset), sizeof(WindowSlice)));
+  EXPECT_TRUE(IsZero(ThreadDataGet(imageOffset), sizeof(ImageSlice)));
+}
+
+// What a thread saw of its own block (read while it ran: the block is gone once it ends).
+struct ThreadResult {
+  void* first;
+  void* second;
+  void* gadget;
+  DWORD id;
+  int inits;
+};
+
+DWORD WINAPI UseTwice(void* arg) {
+  auto* r = static_cast<ThreadResult*>(arg);
+  r->first = ThreadDataGet(drawingOffset);
+  r->second = ThreadDataGet(drawingOffset);
+  r->gadget = ThreadDataGet(gadgetOffset);
+  r->id = GetCurrentThreadId();
+  r->inits = static_cast<DrawingSlice*>(r->first)->inits;
+  return 0;
+}
+
+TEST(ThreadData, NewThreadGetsInitsNewestFirstAndFreesAfterItEnds) {
+  RegisterLikeTheProgram();
+  ClearLog();
+  ThreadResult r{};
+  HANDLE thread = CreateThread(nullptr, 0, UseTwice, &r, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
+  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing"},
+                 Log());
+  EXPECT_EQ(r.first, r.second);
+  EXPECT_EQ(static_cast<uint8_t*>(r.gadget) - static_cast<uint8_t*>(r.first), gadgetOffset);
+  EXPECT_NE(r.first, ThreadDataGet(drawingOffset));  // a block of its own
+  EXPECT_EQ(nonZeroSlices, 0);
+  EXPECT_EQ(freesOnLiveThreads, 0);
+  EXPECT_EQ(freedOwners, std::set<DWORD>({r.id}));
+}
+
+// 200 short-lived threads, at most 20 alive at a time: each gets its inits once, and each
+// block is freed once, after its thread ended, with nothing left behind in MainHeap.
+TEST(ThreadData, ManyShortLivedThreadsAreEachFreedOnceWithoutLeaks) {
+  RegisterLikeTheProgram();
+  constexpr int Total = 200, Batch = 20;
+  // Settle MainHeap first: the watcher's arrays grow once the first threads are watched.
+  int baseline = -1;
+  for (int start = 0; start < Total; start += Batch) {
+    std::vector<ThreadResult> results(Batch);
+    HANDLE threads[Batch];
+    for (int i = 0; i < Batch; ++i)
+      threads[i] = CreateThread(nullptr, 0, UseTwice, &results[i], 0, nullptr);
+    ASSERT_EQ(WaitForMultipleObjects(Batch, threads, TRUE, 20000), WAIT_OBJECT_0);
+    for (HANDLE h : threads) CloseHandle(h);
+    for (const auto& r : results) {
+      ASSERT_EQ(r.first, r.second);
+      EXPECT_EQ(r.inits, 1);  // once, though asked twice
+    }
+    ASSERT_TRUE(WaitUntil([&] { return freesSeen == start + Batch; })) << freesSeen;
+    if (start == 0) baseline = HeapBusyBlocks(MainHeap);
+  }
+  EXPECT_EQ(freesSeen, Total);
+  EXPECT_EQ(freedOwners.size(), static_cast<size_t>(Total));  // every thread, none twice
+  EXPECT_EQ(freesOnLiveThreads, 0);
+  EXPECT_EQ(nonZeroSlices, 0);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), baseline);  // every block went back
+}
+
+// Threads that park after their first use, so that many are alive at once.
+HANDLE goEvent;
+volatile LONG registered;
+
+DWORD WINAPI UseAndPark(void*) {
+  ThreadDataGet(windowOffset);
+  InterlockedIncrement(&registered);
+  WaitForSingleObject(goEvent, 30000);
+  return 0;
+}
+
+std::vector<HANDLE> StartParked(int count) {
+  std::vector<HANDLE> threads;
+  for (int i = 0; i < count; ++i)
+    threads.push_back(CreateThread(nullptr, 0, UseAndPark, nullptr, 0, nullptr));
+  return threads;
+}
+
+void Release(std::vector<HANDLE>& threads) {
+  SetEvent(goEvent);
+  for (HANDLE h : threads) {
+    WaitForSingleObject(h, 30000);
+    CloseHandle(h);
+  }
+  threads.clear();
+  ResetEvent(goEvent);
+}
+
+// The wait set holds ThreadWatcher's own event and 63 threads; a 64th live thread is
+// acknowledged but never watched. Entries free up as watched threads end.
+TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
+  RegisterLikeTheProgram();
+  goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads = StartParked(70);
+  ASSERT_TRUE(WaitUntil([] { return registered == 70; }, 60000)) << registered;
+  Release(threads);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen >= 63; })) << freesSeen;
+  Sleep(300);  // give a wrongly watched 64th thread the chance to show up
+  EXPECT_EQ(freesSeen, 63);
+
+  // With the set empty again, new threads are watched.
+  threads = StartParked(5);
+  ASSERT_TRUE(WaitUntil([] { return registered == 75; }));
+  Release(threads);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 68; })) << freesSeen;
+}
+
+// Runs fn on a new thread and returns its exit code.
+DWORD RunThread(LPTHREAD_START_ROUTINE fn) {
+  HANDLE thread = CreateThread(nullptr, 0, fn, nullptr, 0, nullptr);
+  DWORD code = 0xDEAD;
+  if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
+  CloseHandle(thread);
+  return code;
+}
+
+DWORD WINAPI UsePlainSlices(void*) {
+  return IsZero(ThreadDataGet(sizingOffset), sizeof(SizingSlice)) &&
+         IsZero(ThreadDataGet(imageOffset), sizeof(ImageSlice));
+}
+
+DWORD WINAPI UseStringBuffer(void*) {
+  StringBufferAdvance();
+  return StringBufferCursor() == nullptr && StringBufferPosition() == 0 &&
+         StringBufferSeek(3) == nullptr;
+}
+
+TEST(ThreadData, RegistrationWithoutOperationsStillGetsAZeroSlice) {
+  RegisterLikeTheProgram();
+  ClearLog();
+  EXPECT_EQ(RunThread(UsePlainSlices), 1u);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
+  // Only the three parts with operations ever run.
+  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing"},
+                 Log());
+}
+
+TEST(StringBuffer, MainThreadHasOneAndOtherThreadsNone) {
+  char* start = StringBufferCursor();
+  ASSERT_NE(start, nullptr);
+  EXPECT_EQ(StringBufferPosition(), 0);
+  EXPECT_GE(HeapSize(StringHeap, 0, start), 16u);
+  StringBufferAdvance();
+  StringBufferAdvance();
+  EXPECT_EQ(StringBufferPosition(), 2);
+  EXPECT_EQ(StringBufferCursor(), start + 2);
+  EXPECT_EQ(StringBufferSeek(9), start + 9);
+  StringBufferSetPosition(4);
+  EXPECT_EQ(StringBufferCursor(), start + 4);
+
+  EXPECT_EQ(RunThread(UseStringBuffer), 1u);
+
+  // Once freed, the thread's buffer is gone for good rather than left dangling.
+  StringBufferFree();
+  EXPECT_EQ(StringBufferCursor(), nullptr);
+  StringBufferAdvance();
+  EXPECT_EQ(StringBufferPosition(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up failures end the process at once with STATUS_NO_MEMORY; nothing runs on.
+// ---------------------------------------------------------------------------------------------
+
+// Reserves every free range of the address space, so no new heap can be created.
+void ExhaustAddressSpace() {
+  for (SIZE_T size = SIZE_T{1} << 30; size >= 4096; size /= 2)
+    while (VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS) != nullptr) {
+    }
+}
+
+// Takes every free TLS index.
+void ExhaustTlsSlots() {
+  while (TlsAlloc() != TLS_OUT_OF_INDEXES) {
+  }
+}
+
+const auto OutOfResources = testing::ExitedWithCode(static_cast<int>(CoreOutOfResourcesExitCode));
+
+TEST(StartupFailure, HeapThatCannotBeCreatedStopsTheProcess) {
+  EXPECT_EXIT({ ExhaustAddressSpace(); BlockHeapInit(); fputs("ran on", stderr); exit(0); },
+              OutOfResources, "");
+  EXPECT_EXIT({ ExhaustAddressSpace(); MemoryInit(); exit(0); }, OutOfResources, "");
+}
+
+TEST(StartupFailure, MissingTlsSlotStopsTheProcess) {
+  EXPECT_EXIT({ ExhaustTlsSlots(); ThreadDataRegister(8, nullptr, nullptr); exit(0); },
+              OutOfResources, "");
+  EXPECT_EXIT({ ExhaustTlsSlots(); StringInit(); exit(0); }, OutOfResources, "");
+}
+
+}  // namespace
