@@ -164,6 +164,26 @@ std::string ComparePixels(const std::vector<uint8_t>& expected,
   return out.str();
 }
 
+int CompleteRowsThenBlack(const std::vector<uint8_t>& reference,
+                          const std::vector<uint8_t>& actual, int width, int height, int bytes) {
+  if (actual.size() != reference.size()) return -1;
+  size_t rowBytes = static_cast<size_t>(width) * 4;
+  auto rowMatches = [&](int y, bool black) {
+    for (int x = 0; x < width; ++x) {
+      for (int i = 0; i < bytes; ++i) {
+        uint8_t want = black ? 0 : reference[y * rowBytes + x * 4 + i];
+        if (actual[y * rowBytes + x * 4 + i] != want) return false;
+      }
+    }
+    return true;
+  };
+  int complete = 0;
+  while (complete < height && rowMatches(complete, false)) ++complete;
+  for (int y = complete; y < height; ++y)
+    if (!rowMatches(y, true)) return -1;
+  return complete;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------------------------
@@ -180,6 +200,15 @@ std::vector<std::string> ContribPngFiles(const std::string& folder) {
   FindClose(search);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::vector<std::string> ValidCorpusFiles() {
+  std::vector<std::string> all;
+  for (const char* folder : {"pngsuite", "pngsuite/interlaced", "testpngs"}) {
+    std::vector<std::string> files = ContribPngFiles(folder);
+    all.insert(all.end(), files.begin(), files.end());
+  }
+  return all;
 }
 
 std::string ParameterName(const std::string& relative) {
@@ -232,6 +261,89 @@ ScratchFolder::~ScratchFolder() {
     FindClose(search);
   }
   RemoveDirectoryA(path_.c_str());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Icon and bitmap files
+// ---------------------------------------------------------------------------------------------
+
+static void AppendLittleEndian(std::vector<uint8_t>* out, uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+static void AppendInfoHeader(std::vector<uint8_t>* out, int width, int height, int bitCount,
+                             int colours) {
+  AppendLittleEndian(out, sizeof(BITMAPINFOHEADER), 4);
+  AppendLittleEndian(out, width, 4);
+  AppendLittleEndian(out, height, 4);
+  AppendLittleEndian(out, 1, 2);
+  AppendLittleEndian(out, bitCount, 2);
+  AppendLittleEndian(out, BI_RGB, 4);
+  for (int i = 0; i < 2; ++i) AppendLittleEndian(out, 0, 4);  // image size, x resolution
+  AppendLittleEndian(out, 0, 4);                               // y resolution
+  AppendLittleEndian(out, colours, 4);
+  AppendLittleEndian(out, 0, 4);
+}
+
+std::vector<uint8_t> IconFile(int size, bool colour) {
+  int bitCount = colour ? 32 : 1;
+  size_t maskRow = ((size + 31) / 32) * 4;
+  size_t imageRow = colour ? size * 4 : maskRow;
+  size_t palette = colour ? 0 : 2 * 4;
+  uint32_t imageBytes = static_cast<uint32_t>(40 + palette + (imageRow + maskRow) * size);
+  std::vector<uint8_t> file = {0, 0, 1, 0, 1, 0};  // reserved, type icon, one image
+  file.insert(file.end(), {static_cast<uint8_t>(size), static_cast<uint8_t>(size), 0, 0});
+  AppendLittleEndian(&file, 1, 2);
+  AppendLittleEndian(&file, bitCount, 2);
+  AppendLittleEndian(&file, imageBytes, 4);
+  AppendLittleEndian(&file, 22, 4);
+  AppendInfoHeader(&file, size, size * 2, bitCount, 0);
+  if (!colour) file.insert(file.end(), {0, 0, 0, 0, 255, 255, 255, 0});
+  for (int y = 0; y < size; ++y) {
+    for (size_t i = 0; i < imageRow; ++i)
+      file.push_back(colour ? static_cast<uint8_t>(y * 8 + i) : static_cast<uint8_t>(0xAA ^ y));
+  }
+  file.resize(file.size() + maskRow * size, 0);
+  return file;
+}
+
+uint8_t BitmapFileByte(int x, int y, int channel) {
+  return static_cast<uint8_t>(x * 9 + y * 5 + channel * 70);
+}
+
+std::vector<uint8_t> BitmapFile(int width, int height, int bitCount) {
+  int colours = bitCount == 8 ? 256 : 0;
+  size_t row = ((width * bitCount / 8) + 3) / 4 * 4;
+  uint32_t offset = 14 + 40 + colours * 4;
+  std::vector<uint8_t> file = {'B', 'M'};
+  AppendLittleEndian(&file, static_cast<uint32_t>(offset + row * height), 4);
+  AppendLittleEndian(&file, 0, 4);
+  AppendLittleEndian(&file, offset, 4);
+  AppendInfoHeader(&file, width, height, bitCount, colours);
+  for (int i = 0; i < colours; ++i) file.insert(file.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+  for (int y = height - 1; y >= 0; --y) {  // rows bottom-up
+    size_t start = file.size();
+    for (int x = 0; x < width; ++x) {
+      if (bitCount == 8) file.push_back(BitmapFileByte(x, y, 0));
+      for (int c = 0; bitCount == 24 && c < 3; ++c) file.push_back(BitmapFileByte(x, y, c));
+    }
+    file.resize(start + row, 0);
+  }
+  return file;
+}
+
+static DWORD WINAPI RunWork(void* work) {
+  (*static_cast<const std::function<void()>*>(work))();
+  return 0;
+}
+
+bool RunOnThread(const std::function<void()>& work) {
+  HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
+                               0, nullptr);
+  if (thread == nullptr) return false;
+  bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ended;
 }
 
 int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,8 +35,16 @@ std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);
 std::string ComparePixels(const std::vector<uint8_t>& expected,
                           const std::vector<uint8_t>& actual, int width, int height, int bytes);
 
+// Rows 0 … k − 1 equal the reference and the rest are black, for some k (the colour bytes, and
+// the fourth byte too when `bytes` is 4). The number of complete rows k, or −1 when the
+// picture is not of that form.
+int CompleteRowsThenBlack(const std::vector<uint8_t>& reference,
+                          const std::vector<uint8_t>& actual, int width, int height, int bytes);
+
 // Every *.png directly in a folder of libpng's contrib tree, as names relative to contrib.
 std::vector<std::string> ContribPngFiles(const std::string& folder);
+// The valid files of libpng's corpus: pngsuite, pngsuite/interlaced and testpngs.
+std::vector<std::string> ValidCorpusFiles();
 // A name usable as a GoogleTest parameter name ("pngsuite/basn0g01.png" → "pngsuite_basn0g01").
 std::string ParameterName(const std::string& relative);
 
@@ -54,6 +63,17 @@ class ScratchFolder {
  private:
   std::string path_;
 };
+
+// An icon file of one square image: 32 bits a pixel (blue, green, red, alpha from the pixel's
+// position) or, with colour false, 1 bit a pixel; an all-zero AND mask either way.
+std::vector<uint8_t> IconFile(int size, bool colour);
+// A Windows bitmap file of 24 bits, or of 8 bits with a grey ramp palette, whose pixel (x, y)
+// has the colour bytes BitmapFileByte(x, y, 0 … 2) (the grey value for 8 bits).
+std::vector<uint8_t> BitmapFile(int width, int height, int bitCount);
+uint8_t BitmapFileByte(int x, int y, int channel);
+
+// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
+bool RunOnThread(const std::function<void()>& work);
 
 // Busy blocks of the C library's heap, where libpng and stdio streams allocate.
 int CrtHeapBusyBlocks();

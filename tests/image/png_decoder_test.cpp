@@ -49,28 +49,6 @@ std::vector<uint8_t> DecodeAccepted(int32_t result, int width, int height) {
   return pixels;
 }
 
-// Rows 0 … k − 1 equal the reference and the rest are black, for some k (checks the colour
-// bytes, and the fourth byte too when `bytes` is 4). The number of complete rows, or −1.
-int CompleteRowsThenBlack(const std::vector<uint8_t>& reference,
-                          const std::vector<uint8_t>& actual, int width, int height, int bytes) {
-  if (actual.size() != reference.size()) return -1;
-  size_t rowBytes = static_cast<size_t>(width) * 4;
-  auto rowMatches = [&](int y, bool black) {
-    for (int x = 0; x < width; ++x) {
-      for (int i = 0; i < bytes; ++i) {
-        uint8_t want = black ? 0 : reference[y * rowBytes + x * 4 + i];
-        if (actual[y * rowBytes + x * 4 + i] != want) return false;
-      }
-    }
-    return true;
-  };
-  int complete = 0;
-  while (complete < height && rowMatches(complete, false)) ++complete;
-  for (int y = complete; y < height; ++y)
-    if (!rowMatches(y, true)) return -1;
-  return complete;
-}
-
 // Where the first IDAT chunk's length field lies: png_read_info reads up to its type.
 size_t FirstIdatOffset(const std::vector<uint8_t>& file) {
   for (const PngChunk& chunk : PngChunks(file))

@@ -7,7 +7,9 @@ void TestStartup(void) {
   CoreStart();
   StringInit();
   BlockHeapInit();
+  DrawingLibraryInit();
   DecoderListReset();
+  ImageLibraryInit();
   MemoryInit();
   PngDecoderRegister();
 }

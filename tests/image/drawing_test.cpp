@@ -1,0 +1,312 @@
+// Drawing output: image outputs, DrawingBegin and DrawingEnd on real device contexts, per thread.
+#include <gtest/gtest.h>
+
+#include "image.h"
+#include "image_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+HBITMAP BitmapOf(int32_t number) {
+  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
+}
+
+DrawingState* MyDrawing() { return static_cast<DrawingState*>(ThreadDataGet(DrawingStateOffset)); }
+
+// A target of a kind given back through its release operation, with a pen and brush of its
+// own selected; the release records what the context holds at that moment and deletes it.
+struct ProbeTarget {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HPEN pen = CreatePen(PS_SOLID, 3, RGB(255, 0, 0));
+  HBRUSH brush = CreateSolidBrush(RGB(0, 255, 0));
+  OutputDescriptor descriptor = {};
+  ProbeTarget() {
+    SelectObject(dc, pen);
+    SelectObject(dc, brush);
+    descriptor.kind = 5;
+    descriptor.dc = dc;
+    descriptor.release = Release;
+  }
+  ~ProbeTarget() {
+    DeleteObject(pen);
+    DeleteObject(brush);
+  }
+  static void Release() {
+    ++releases;
+    releasedPen = GetCurrentObject(lastReleased(), OBJ_PEN);
+    releasedBrush = GetCurrentObject(lastReleased(), OBJ_BRUSH);
+    DeleteDC(lastReleased());
+  }
+  static HDC& lastReleased() {
+    static HDC dc;
+    return dc;
+  }
+  static int releases;
+  static HGDIOBJ releasedPen, releasedBrush;
+};
+int ProbeTarget::releases;
+HGDIOBJ ProbeTarget::releasedPen, ProbeTarget::releasedBrush;
+
+// Fills a 4-byte-a-pixel picture with a pattern that differs from pixel to pixel.
+std::vector<uint8_t> Pattern(int width, int height) {
+  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+  TestRandom random(width * 31 + height);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = (i % 4 == 3) ? 0 : random.Byte();
+  return pixels;
+}
+
+// A 32-bit DIB section holding a picture, selected in a memory context of its own.
+struct Source {
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP section = nullptr;
+  HGDIOBJ previous = nullptr;
+  Source(const std::vector<uint8_t>& pixels, int width, int height) {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    memcpy(bits, pixels.data(), pixels.size());
+    previous = SelectObject(dc, section);
+  }
+  ~Source() {
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    DeleteObject(section);
+  }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(ImageDrawingOutput, DescribesTheImageInAFreshMemoryContext) {
+  int32_t image = ImageCreate(-1, 500, 200);
+  OutputDescriptor* output = ImageDrawingOutput(image);
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(output->kind, OutputImage);
+  EXPECT_EQ(output->release, &ImageDrawingRelease);
+  EXPECT_EQ(GetObjectType(output->dc), static_cast<DWORD>(OBJ_MEMDC));
+  EXPECT_EQ(GetCurrentObject(output->dc, OBJ_BITMAP), BitmapOf(image));
+  HDC first = output->dc;
+  // Asking again deletes the first context and hands out the same descriptor with a new one.
+  EXPECT_EQ(ImageDrawingOutput(image), output);
+  EXPECT_EQ(GetObjectType(first), 0u);
+  ImageDrawingRelease();
+  EXPECT_EQ(output->dc, nullptr);
+}
+
+TEST(ImageDrawingOutput, NoImageGivesNoOutputAndNoDrawing) {
+  EXPECT_EQ(ImageDrawingOutput(12), nullptr);
+  EXPECT_EQ(ImageDrawingOutput(-1), nullptr);
+  EXPECT_EQ(DrawingBegin(ImageDrawingOutput(12)), nullptr);
+  EXPECT_EQ(MyDrawing()->dc, nullptr);
+}
+
+TEST(ImageDrawingOutput, AnIconCannotBeDrawnOn) {
+  ScratchFolder folder;
+  std::vector<uint8_t> icon = IconFile(16, true);
+  ASSERT_TRUE(WriteWholeFile(folder.Path("a.ico"), icon));
+  int32_t image = ImageLoad(-1, folder.Path("a.ico").c_str());
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(ImageDrawingOutput(image), nullptr);
+  ImageFree(image);
+}
+
+TEST(DrawingBegin, GivesAContextWhereBitBltChangesTheImage) {
+  int32_t image = ImageCreate(-1, 500, 200);
+  std::vector<uint8_t> pattern = Pattern(500, 200);
+  Source source(pattern, 500, 200);
+  HDC dc = DrawingBegin(ImageDrawingOutput(image));
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(MyDrawing()->dc, dc);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), BitmapOf(image));
+  ASSERT_TRUE(BitBlt(dc, 0, 0, 500, 200, source.dc, 0, 0, SRCCOPY));
+  DrawingEnd();
+  EXPECT_EQ(GetObjectType(dc), 0u) << "the memory context is deleted at the end";
+  EXPECT_EQ(MyDrawing()->dc, nullptr);
+  std::vector<uint8_t> pixels = ReadBitmap32(BitmapOf(image), 500, 200);
+  EXPECT_EQ(ComparePixels(pattern, pixels, 500, 200, 3), "");
+}
+
+TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
+  ProbeTarget target;
+  ProbeTarget::lastReleased() = target.dc;
+  DrawingState* state = MyDrawing();
+  HDC dc = DrawingBegin(&target.descriptor);
+  ASSERT_EQ(dc, target.dc);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), state->defaultPen);
+  EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), state->defaultBrush);
+  LOGPEN pen = {};
+  GetObjectA(state->defaultPen, sizeof pen, &pen);
+  EXPECT_EQ(pen.lopnColor, RGB(0, 0, 0));
+  EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+  EXPECT_EQ(GetTextAlign(dc) & TA_UPDATECP, static_cast<UINT>(TA_UPDATECP));
+  EXPECT_EQ(GetObjectType(state->drawingBrush), static_cast<DWORD>(OBJ_BRUSH));
+  EXPECT_EQ(state->settings[2], 1);
+  EXPECT_EQ(state->settings[3], 0xFFFFFF);
+  HBRUSH drawingBrush = state->drawingBrush;
+  DrawingEnd();
+  EXPECT_EQ(ProbeTarget::releases, 1);
+  EXPECT_EQ(ProbeTarget::releasedPen, target.pen);
+  EXPECT_EQ(ProbeTarget::releasedBrush, target.brush);
+  EXPECT_EQ(GetObjectType(drawingBrush), 0u) << "the drawing brush lives for one drawing";
+  EXPECT_EQ(GetObjectType(state->defaultPen), static_cast<DWORD>(OBJ_PEN)) << "defaults stay";
+  DrawingEnd();
+  EXPECT_EQ(ProbeTarget::releases, 1) << "a second DrawingEnd does nothing";
+}
+
+TEST(DrawingBegin, EndsADrawingInProgressFirst) {
+  ProbeTarget first;
+  ProbeTarget::lastReleased() = first.dc;
+  ASSERT_EQ(DrawingBegin(&first.descriptor), first.dc);
+  int32_t image = ImageCreate(-1, 8, 8);
+  HDC second = DrawingBegin(ImageDrawingOutput(image));
+  EXPECT_EQ(ProbeTarget::releases, 1);
+  EXPECT_EQ(ProbeTarget::releasedPen, first.pen);
+  EXPECT_EQ(ProbeTarget::releasedBrush, first.brush);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(MyDrawing()->dc, second);
+  DrawingEnd();
+}
+
+TEST(DrawingBegin, OtherKindsGiveTheirContextBackByKind) {
+  // Kind 1: a window's context from GetDC, given back with ReleaseDC; any unknown kind: DeleteDC.
+  HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 20, 20, nullptr, nullptr,
+                                nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  OutputDescriptor windowTarget = {};
+  windowTarget.kind = OutputWindow;
+  windowTarget.window = window;
+  HDC dc = DrawingBegin(&windowTarget);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(WindowFromDC(dc), window);
+  DrawingEnd();
+  DestroyWindow(window);
+  OutputDescriptor other = {};
+  other.kind = 9;
+  other.dc = CreateCompatibleDC(nullptr);
+  ASSERT_EQ(DrawingBegin(&other), other.dc);
+  DrawingEnd();
+  EXPECT_EQ(GetObjectType(other.dc), 0u);
+  // Kind 7 carries its extra values into the drawing state.
+  ProbeTarget extras;
+  ProbeTarget::lastReleased() = extras.dc;
+  extras.descriptor.kind = 7;
+  for (int i = 0; i < 8; ++i) extras.descriptor.extra[i] = 100 + i;
+  ASSERT_EQ(DrawingBegin(&extras.descriptor), extras.dc);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(MyDrawing()->extra[i], 100 + i);
+  DrawingEnd();
+  EXPECT_EQ(ProbeTarget::releases, 1);
+}
+
+TEST(DrawingBegin, NullOrAContextlessTargetLeavesTheThreadNotDrawing) {
+  EXPECT_EQ(DrawingBegin(nullptr), nullptr);
+  OutputDescriptor empty = {};
+  empty.kind = OutputImage;
+  EXPECT_EQ(DrawingBegin(&empty), nullptr);
+  EXPECT_EQ(MyDrawing()->dc, nullptr);
+  DrawingEnd();  // nothing to end
+}
+
+TEST(DrawingBegin, TextStartsBlackAtTheCurrentPosition) {
+  int32_t image = ImageCreate(-1, 120, 40);
+  HDC dc = DrawingBegin(ImageDrawingOutput(image));
+  ASSERT_NE(dc, nullptr);
+  PatBlt(dc, 0, 0, 120, 40, WHITENESS);
+  MoveToEx(dc, 60, 10, nullptr);
+  ASSERT_TRUE(TextOutA(dc, 0, 0, "WWW", 3));  // the coordinates are ignored: TA_UPDATECP
+  POINT after = {};
+  GetCurrentPositionEx(dc, &after);
+  EXPECT_GT(after.x, 60) << "drawing text moved the current position";
+  DrawingEnd();
+  std::vector<uint8_t> pixels = ReadBitmap32(BitmapOf(image), 120, 40);
+  int blackLeft = 0, blackRight = 0;
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x < 120; ++x) {
+      const uint8_t* p = &pixels[(y * 120 + x) * 4];
+      bool black = p[0] == 0 && p[1] == 0 && p[2] == 0;
+      bool white = p[0] == 255 && p[1] == 255 && p[2] == 255;
+      ASSERT_TRUE(black || white || x >= 60) << "text is black: (" << x << "," << y << ")";
+      (x < 60 ? blackLeft : blackRight) += !white;
+    }
+  }
+  EXPECT_EQ(blackLeft, 0) << "nothing was drawn at the coordinates TextOut was given";
+  EXPECT_GT(blackRight, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Misuse of image outputs
+// ---------------------------------------------------------------------------------------------
+
+TEST(ImageDrawingMisuse, ANewOutputWhileDrawingEndsTheEarlierDrawingFirst) {
+  int32_t first = ImageCreate(-1, 30, 20);
+  int32_t second = ImageCreate(-1, 30, 20);
+  HDC firstDC = DrawingBegin(ImageDrawingOutput(first));
+  ASSERT_NE(firstDC, nullptr);
+  OutputDescriptor* output = ImageDrawingOutput(second);  // no DrawingEnd before it
+  ASSERT_NE(output, nullptr);
+  EXPECT_EQ(MyDrawing()->dc, nullptr) << "the drawing on the first image was ended";
+  EXPECT_EQ(GetObjectType(firstDC), 0u);
+  HDC secondDC = DrawingBegin(output);
+  ASSERT_NE(secondDC, nullptr);
+  EXPECT_EQ(GetObjectType(secondDC), static_cast<DWORD>(OBJ_MEMDC)) << "a live context";
+  EXPECT_TRUE(PatBlt(secondDC, 0, 0, 30, 20, WHITENESS));
+  DrawingEnd();
+  std::vector<uint8_t> pixels = ReadBitmap32(BitmapOf(second), 30, 20);
+  ASSERT_FALSE(pixels.empty());
+  EXPECT_EQ(pixels[0], 255);
+  EXPECT_EQ(pixels[pixels.size() - 2], 255);
+}
+
+TEST(ImageDrawingMisuse, BeginningTheSameOutputTwiceNeverHandsOutADeletedContext) {
+  int32_t image = ImageCreate(-1, 30, 20);
+  OutputDescriptor* output = ImageDrawingOutput(image);
+  HDC dc = DrawingBegin(output);
+  ASSERT_NE(dc, nullptr);
+  EXPECT_EQ(DrawingBegin(output), nullptr);
+  EXPECT_EQ(GetObjectType(dc), 0u);
+  EXPECT_EQ(MyDrawing()->dc, nullptr);
+  // A context made now may reuse the deleted handle; the old descriptor must not reach it.
+  HDC stranger = CreateCompatibleDC(nullptr);
+  EXPECT_EQ(DrawingBegin(output), nullptr);
+  DrawingEnd();
+  EXPECT_EQ(GetObjectType(stranger), static_cast<DWORD>(OBJ_MEMDC));
+  DeleteDC(stranger);
+  // The image itself is fine: a new output draws on it.
+  EXPECT_NE(DrawingBegin(ImageDrawingOutput(image)), nullptr);
+  DrawingEnd();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------------------------
+
+TEST(DrawingThreads, EachThreadHasItsOwnPenBrushAndDrawing) {
+  int32_t mine = ImageCreate(-1, 10, 10);
+  int32_t theirs = ImageCreate(-1, 10, 10);
+  HDC myDC = DrawingBegin(ImageDrawingOutput(mine));
+  ASSERT_NE(myDC, nullptr);
+  HPEN theirPen = nullptr;
+  HDC theirDC = nullptr;
+  bool sameImageRefused = false, othersDrawingSeen = true;
+  ASSERT_TRUE(RunOnThread([&] {
+    othersDrawingSeen = MyDrawing()->dc != nullptr;
+    sameImageRefused = ImageDrawingOutput(mine) == nullptr;  // selected in the main thread's DC
+    theirDC = DrawingBegin(ImageDrawingOutput(theirs));
+    theirPen = MyDrawing()->defaultPen;
+    PatBlt(theirDC, 0, 0, 10, 10, WHITENESS);
+    DrawingEnd();
+  }));
+  EXPECT_FALSE(othersDrawingSeen);
+  EXPECT_TRUE(sameImageRefused);
+  EXPECT_NE(theirDC, nullptr);
+  EXPECT_NE(theirDC, myDC);
+  EXPECT_NE(theirPen, MyDrawing()->defaultPen);
+  EXPECT_EQ(MyDrawing()->dc, myDC) << "the main thread's drawing goes on";
+  DrawingEnd();
+  EXPECT_EQ(ReadBitmap32(BitmapOf(theirs), 10, 10)[0], 255);
+  EXPECT_EQ(ReadBitmap32(BitmapOf(mine), 10, 10)[0], 0);
+  // When the thread has ended, the watcher deletes its pen and brush.
+  for (int i = 0; i < 500 && GetObjectType(theirPen) != 0; ++i) Sleep(10);
+  EXPECT_EQ(GetObjectType(theirPen), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,329 @@
+// ImageLoad: libpng's whole corpus against an independent decoding, the application's lens
+// pictures, bitmap and icon files, and files that cannot be loaded.
+#include <gtest/gtest.h>
+
+#include "image.h"
+#include "image_fixture.h"
+#include "test_support.h"
+
+namespace {
+
+HBITMAP BitmapOf(int32_t number) {
+  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
+}
+
+const ImageRecord* RecordOf(int32_t number) {
+  return static_cast<const ImageRecord*>(ObjectFind(ImageTable, number));
+}
+
+int DisplayDepth() {
+  HDC screen = GetDC(nullptr);
+  int depth = GetDeviceCaps(screen, BITSPIXEL);
+  ReleaseDC(nullptr, screen);
+  return depth;
+}
+
+// GetObjectA's answer for a DIBSECTION buffer: its full size for a DIB section, the size of a
+// BITMAP for a device-dependent bitmap.
+int SectionAnswer(HBITMAP bitmap, DIBSECTION* section) {
+  *section = DIBSECTION{};
+  return GetObjectA(bitmap, sizeof *section, section);
+}
+
+// The pixels of image number with the 32-bit convention.
+std::vector<uint8_t> PixelsOf(int32_t number) {
+  return ReadBitmap32(BitmapOf(number), ImageGetWidth(number), ImageGetHeight(number));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The corpus
+// ---------------------------------------------------------------------------------------------
+
+class CorpusFile : public testing::TestWithParam<std::string> {};
+
+// Without DisplayFormat: a top-down DIB section of 24 bits (no alpha channel) or 32 bits (with
+// one, which the fourth byte then holds). With it: a display-format bitmap of the colours.
+TEST_P(CorpusFile, LoadsWithThePixelsOfAnIndependentDecoding) {
+  std::string path = PngContribPath(GetParam());
+  ReferencePicture reference = ReferenceDecode(path);
+  ASSERT_TRUE(reference.ok) << "the corpus file is valid";
+  int width = reference.width, height = reference.height;
+  bool alpha = (reference.colourType & 4) != 0;
+
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(ImageGetWidth(image), width);
+  EXPECT_EQ(ImageGetHeight(image), height);
+  EXPECT_EQ(RecordOf(image)->depth, alpha ? 32 : 24);
+  EXPECT_EQ(RecordOf(image)->formatFlags, 0);
+  DIBSECTION section;
+  EXPECT_EQ(SectionAnswer(BitmapOf(image), &section), static_cast<int>(sizeof section));
+  EXPECT_EQ(ComparePixels(reference.pixels, PixelsOf(image), width, height, alpha ? 4 : 3), "");
+
+  ASSERT_NE(ImageLoad(5, path.c_str(), DisplayFormat), 0);
+  EXPECT_EQ(ImageGetWidth(5), width);
+  EXPECT_EQ(RecordOf(5)->depth, DisplayDepth());
+  EXPECT_EQ(RecordOf(5)->formatFlags, DisplayFormat);
+  EXPECT_EQ(SectionAnswer(BitmapOf(5), &section), static_cast<int>(sizeof(BITMAP)));
+  EXPECT_EQ(ComparePixels(reference.pixels, PixelsOf(5), width, height, 3), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Libpng, CorpusFile, testing::ValuesIn(ValidCorpusFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return ParameterName(info.param);
+                         });
+
+// pngsuite's "i" files are its other files stored again, most of them with Adam7 interlacing
+// (the header's interlace byte, at offset 28, is 1; a few "i" files are not interlaced).
+std::vector<std::string> InterlacedCorpusFiles() {
+  std::vector<std::string> interlaced;
+  for (const std::string& name : ValidCorpusFiles()) {
+    size_t slash = name.rfind('/');
+    if (name.compare(0, 8, "pngsuite") != 0 || name[slash + 1] != 'i') continue;
+    std::vector<uint8_t> file = ReadWholeFile(PngContribPath(name));
+    if (file.size() > 28 && file[28] == 1) interlaced.push_back(name);
+  }
+  return interlaced;
+}
+
+// The twin of an interlaced file: the same name without its "i", in pngsuite itself.
+std::string TwinOf(const std::string& interlaced) {
+  return "pngsuite/" + interlaced.substr(interlaced.rfind('/') + 2);
+}
+
+class InterlacedTwins : public testing::TestWithParam<std::string> {};
+
+TEST_P(InterlacedTwins, GiveIdenticalPixels) {
+  std::string interlacedPath = PngContribPath(GetParam());
+  std::string plainPath = PngContribPath(TwinOf(GetParam()));
+  ASSERT_EQ(ReferenceDecode(interlacedPath).interlace, 1) << "the file is interlaced";
+  ASSERT_EQ(ReferenceDecode(plainPath).interlace, 0) << "its twin is not";
+  for (int32_t flags : {0, DisplayFormat}) {
+    SCOPED_TRACE(flags);
+    int32_t interlaced = ImageLoad(-1, interlacedPath.c_str(), flags);
+    int32_t plain = ImageLoad(-1, plainPath.c_str(), flags);
+    ASSERT_NE(interlaced, 0);
+    ASSERT_NE(plain, 0);
+    ASSERT_EQ(ImageGetWidth(interlaced), ImageGetWidth(plain));
+    ASSERT_EQ(ImageGetHeight(interlaced), ImageGetHeight(plain));
+    EXPECT_EQ(RecordOf(interlaced)->depth, RecordOf(plain)->depth);
+    EXPECT_EQ(ComparePixels(PixelsOf(plain), PixelsOf(interlaced), ImageGetWidth(plain),
+                            ImageGetHeight(plain), flags == 0 ? 4 : 3),
+              "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Pngsuite, InterlacedTwins, testing::ValuesIn(InterlacedCorpusFiles()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return ParameterName(info.param);
+                         });
+
+TEST(ImageLoadCorpus, EveryInterlacedFileHasATwin) {
+  std::vector<std::string> interlaced = InterlacedCorpusFiles();
+  EXPECT_GE(interlaced.size(), 20u);
+  for (const std::string& name : interlaced)
+    EXPECT_FALSE(ReadWholeFile(PngContribPath(TwinOf(name))).empty()) << name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The application's pictures
+// ---------------------------------------------------------------------------------------------
+
+TEST(ImageLoadLensPictures, Are500By200WithTheirOwnPixels) {
+  int checked = 0;
+  for (const char* style : {"rippled", "frosted", "prism"}) {
+    for (const char* picture : {"Bumpmap.png", "Color.png"}) {
+      std::string path = std::string(LUNETRIX_LENS_PICTURES) + "/" + style + "/" + picture;
+      SCOPED_TRACE(path);
+      ReferencePicture reference = ReferenceDecode(path);
+      ASSERT_TRUE(reference.ok);
+      int32_t image = ImageLoad(-1, path.c_str());
+      ASSERT_NE(image, 0);
+      EXPECT_EQ(ImageGetWidth(image), 500);
+      EXPECT_EQ(ImageGetHeight(image), 200);
+      EXPECT_EQ(ComparePixels(reference.pixels, PixelsOf(image), 500, 200, 3), "");
+      ImageFree(image);
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 6);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bitmap and icon files: the first two bytes decide
+// ---------------------------------------------------------------------------------------------
+
+class ImageLoadFiles : public testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::string path = folder_.Path(name);
+    EXPECT_TRUE(WriteWholeFile(path, bytes));
+    return path;
+  }
+  ScratchFolder folder_;
+};
+
+TEST_F(ImageLoadFiles, ABitmapFileNamedLikeAPngLoadsAsA24BitSection) {
+  std::string path = Write("picture.png", BitmapFile(7, 5, 24));
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(ImageGetWidth(image), 7);
+  EXPECT_EQ(ImageGetHeight(image), 5);
+  EXPECT_EQ(RecordOf(image)->depth, 24);
+  DIBSECTION section;
+  EXPECT_EQ(SectionAnswer(BitmapOf(image), &section), static_cast<int>(sizeof section));
+  std::vector<uint8_t> expected;
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x)
+      expected.insert(expected.end(), {BitmapFileByte(x, y, 0), BitmapFileByte(x, y, 1),
+                                       BitmapFileByte(x, y, 2), 0});
+  EXPECT_EQ(ComparePixels(expected, PixelsOf(image), 7, 5, 3), "");
+}
+
+TEST_F(ImageLoadFiles, AnEightBitBitmapFileBecomesADisplayFormatBitmap) {
+  std::string path = Write("grey.bmp", BitmapFile(6, 4, 8));
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  DIBSECTION section;
+  EXPECT_EQ(SectionAnswer(BitmapOf(image), &section), static_cast<int>(sizeof(BITMAP)));
+  EXPECT_EQ(RecordOf(image)->depth, DisplayDepth());
+  std::vector<uint8_t> expected;
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) {
+      uint8_t grey = BitmapFileByte(x, y, 0);
+      expected.insert(expected.end(), {grey, grey, grey, 0});
+    }
+  EXPECT_EQ(ComparePixels(expected, PixelsOf(image), 6, 4, 3), "");
+}
+
+TEST_F(ImageLoadFiles, DisplayFormatLoadsABitmapFileDeviceDependent) {
+  std::string path = Write("colour.bmp", BitmapFile(9, 3, 24));
+  ASSERT_NE(ImageLoad(1, path.c_str(), DisplayFormat), 0);
+  DIBSECTION section;
+  EXPECT_EQ(SectionAnswer(BitmapOf(1), &section), static_cast<int>(sizeof(BITMAP)));
+  EXPECT_EQ(RecordOf(1)->formatFlags, DisplayFormat);
+}
+
+TEST_F(ImageLoadFiles, APngNamedLikeABitmapLoadsThroughTheDecoder) {
+  std::vector<uint8_t> png = ReadWholeFile(PngContribPath("pngsuite/basn6a08.png"));
+  std::string path = Write("picture.bmp", png);
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(RecordOf(image)->depth, 32);
+  ReferencePicture reference = ReferenceDecode(path);
+  EXPECT_EQ(ComparePixels(reference.pixels, PixelsOf(image), 32, 32, 4), "");
+}
+
+TEST_F(ImageLoadFiles, AnIconFileLoadsAsAnIconAndIsDestroyedAsOne) {
+  std::string path = Write("picture.png", IconFile(32, true));
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  auto icon = reinterpret_cast<HICON>(static_cast<intptr_t>(ImageGetHandle(image)));
+  ICONINFO parts = {};
+  ASSERT_TRUE(GetIconInfo(icon, &parts)) << "the handle is an icon";
+  DeleteObject(parts.hbmColor);
+  DeleteObject(parts.hbmMask);
+  EXPECT_NE(GetObjectType(icon), static_cast<DWORD>(OBJ_BITMAP));
+  EXPECT_EQ(ImageGetWidth(image), 32);
+  EXPECT_EQ(ImageGetHeight(image), 32);
+  EXPECT_EQ(RecordOf(image)->depth, 32);
+  ImageFree(image);
+  EXPECT_FALSE(GetIconInfo(icon, &parts)) << "ImageFree destroyed the icon";
+  EXPECT_EQ(ImageGetHandle(image), 0);
+}
+
+TEST_F(ImageLoadFiles, AMonochromeIconIsMeasuredByHalfItsMask) {
+  std::string path = Write("mono.ico", IconFile(32, false));
+  int32_t image = ImageLoad(-1, path.c_str());
+  ASSERT_NE(image, 0);
+  EXPECT_EQ(ImageGetWidth(image), 32);
+  EXPECT_EQ(ImageGetHeight(image), 32);
+  EXPECT_EQ(RecordOf(image)->depth, 1);
+}
+
+TEST_F(ImageLoadFiles, TheLowByteOfTheFlagsIsKept) {
+  std::string path = PngContribPath("pngsuite/basn2c08.png");
+  ASSERT_NE(ImageLoad(0, path.c_str(), 0x1283), 0);
+  EXPECT_EQ(RecordOf(0)->formatFlags, 0x83);
+  DIBSECTION section;
+  EXPECT_EQ(SectionAnswer(BitmapOf(0), &section), static_cast<int>(sizeof(BITMAP)));
+  ASSERT_NE(ImageLoad(0, path.c_str(), 0x1203), 0);
+  EXPECT_EQ(RecordOf(0)->formatFlags, 0x03);
+  EXPECT_EQ(SectionAnswer(BitmapOf(0), &section), static_cast<int>(sizeof section));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that cannot be loaded
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(ImageLoadFiles, AMissingFileFailsAndTheNumbersImageIsGoneAllTheSame) {
+  ASSERT_NE(ImageCreate(3, 10, 10), 0);
+  HBITMAP previous = BitmapOf(3);
+  EXPECT_EQ(ImageLoad(3, folder_.Path("missing.png").c_str()), 0);
+  EXPECT_EQ(ImageGetHandle(3), 0);
+  EXPECT_EQ(GetObjectType(previous), 0u);
+  EXPECT_EQ(ImageLoad(-1, folder_.Path("missing.png").c_str()), 0);
+  EXPECT_EQ(ImageLoad(-1, nullptr), 0);
+}
+
+TEST_F(ImageLoadFiles, EmptyFilesFoldersAndStrangersFailWithoutLeavingRecords) {
+  std::string empty = Write("empty.png", {});
+  std::string one = Write("one.png", {'B'});
+  std::string text = Write("text.png", {'h', 'e', 'l', 'l', 'o', '\n'});
+  std::string badBitmap = Write("bad.bmp", {'B', 'M', 1, 2, 3});
+  std::string directory = folder_.Path("folder.png");
+  ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
+  int32_t number = 0;
+  int before = 0;
+  ObjectEnumStart(ImageTable);
+  while (ObjectEnumNext(ImageTable, &number) != nullptr) ++before;
+  for (const std::string& path : {empty, one, text, badBitmap, directory}) {
+    SCOPED_TRACE(path);
+    EXPECT_EQ(ImageLoad(-1, path.c_str()), 0);
+    EXPECT_EQ(ImageLoad(6, path.c_str()), 0);
+    EXPECT_EQ(ImageGetHandle(6), 0);
+    EXPECT_EQ(PendingFile, nullptr);
+  }
+  int after = 0;
+  ObjectEnumStart(ImageTable);
+  while (ObjectEnumNext(ImageTable, &number) != nullptr) ++after;
+  EXPECT_EQ(after, before);
+  for (const std::string& path : {empty, one, text, badBitmap})
+    EXPECT_TRUE(DeleteFileA(path.c_str())) << path << " was left open";
+}
+
+TEST_F(ImageLoadFiles, ATruncatedPngIsAnImageWithItsUndecodedRowsBlack) {
+  std::string sample = PngContribPath("pngsuite/basn2c08.png");
+  std::vector<uint8_t> file = SplitImageData(ReadWholeFile(sample), 16);
+  std::vector<PngChunk> chunks = PngChunks(file);
+  // Cut in the middle of the third of the image data's chunks.
+  size_t cut = 0;
+  for (size_t i = 0, seen = 0; i < chunks.size() && cut == 0; ++i)
+    if (chunks[i].type == "IDAT" && ++seen == 3) cut = chunks[i].offset + 8 + 8;
+  ASSERT_GT(cut, 0u);
+  std::string path = Write("cut.png", std::vector<uint8_t>(file.begin(), file.begin() + cut));
+  ReferencePicture reference = ReferenceDecode(sample);
+  for (int32_t flags : {0, DisplayFormat}) {
+    SCOPED_TRACE(flags);
+    int32_t image = ImageLoad(-1, path.c_str(), flags);
+    ASSERT_NE(image, 0) << "a decoding error still leaves the image";
+    std::vector<uint8_t> pixels = PixelsOf(image);
+    ASSERT_EQ(pixels.size(), 32u * 32 * 4);
+    int complete = CompleteRowsThenBlack(reference.pixels, pixels, 32, 32, 3);
+    EXPECT_GT(complete, 0) << "the rows before the cut are decoded";
+    EXPECT_LT(complete, 32) << "the rows after the cut are black";
+  }
+}
+
+TEST_F(ImageLoadFiles, WithNoDecoderRegisteredEveryPngFails) {
+  DecoderListReset();
+  EXPECT_EQ(ImageLoad(-1, PngContribPath("pngsuite/basn2c08.png").c_str()), 0);
+  std::string bitmap = Write("still.bmp", BitmapFile(4, 4, 24));
+  EXPECT_NE(ImageLoad(-1, bitmap.c_str()), 0) << "bitmap files need no decoder";
+}
+
+TEST_F(ImageLoadFiles, NumbersBelowMinusOneAreRefused) {
+  EXPECT_EQ(ImageLoad(-2, PngContribPath("pngsuite/basn2c08.png").c_str()), 0);
+}
+
+}  // namespace
