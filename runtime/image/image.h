@@ -40,8 +40,9 @@ extern ObjectTable* ImageTable;
 // DecoderListReset and before any image is made.
 void ImageLibraryInit(void);
 // A blank (black) image of width × height: depth DisplayFormat gives a compatible bitmap of the
-// display, any other depth a bottom-up DIB section of that many bits per pixel. For number −1
-// the new image's dynamic number, otherwise its native handle; 0 on failure.
+// display; depths 1, 4, 8, 16, 24 and 32 a bottom-up DIB section (8 bits or fewer with a grey
+// palette from black to white); any other depth fails. For number −1 the new image's dynamic
+// number, otherwise its native handle; 0 on failure and for numbers below −1.
 int32_t ImageCreate(int32_t number, int32_t width, int32_t height,
                     int32_t depth = DisplayFormat);
 // Deletes the image's bitmap (or destroys its icon) and frees its number; no image: nothing.
@@ -106,7 +107,8 @@ void DrawingLibraryInit(void);
 // Makes and deletes a thread's default brush and pen (the DrawingState slice's operations).
 void DrawingThreadInit(void* slice);
 void DrawingThreadFree(void* slice);
-// This thread's descriptor for drawing on image number, in a fresh memory context; or null.
+// This thread's descriptor for drawing on image number, in a fresh memory context; or null. A
+// drawing still in progress on the thread's previous image output is ended first.
 OutputDescriptor* ImageDrawingOutput(int32_t number);
 // Deletes the memory context of this thread's image output, if any (OutputImage's release).
 void ImageDrawingRelease(void);

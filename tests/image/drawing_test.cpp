@@ -100,16 +100,6 @@ TEST(ImageDrawingOutput, NoImageGivesNoOutputAndNoDrawing) {
   EXPECT_EQ(MyDrawing()->dc, nullptr);
 }
 
-TEST(ImageDrawingOutput, AnIconCannotBeDrawnOn) {
-  ScratchFolder folder;
-  std::vector<uint8_t> icon = IconFile(16, true);
-  ASSERT_TRUE(WriteWholeFile(folder.Path("a.ico"), icon));
-  int32_t image = ImageLoad(-1, folder.Path("a.ico").c_str());
-  ASSERT_NE(image, 0);
-  EXPECT_EQ(ImageDrawingOutput(image), nullptr);
-  ImageFree(image);
-}
-
 TEST(DrawingBegin, GivesAContextWhereBitBltChangesTheImage) {
   int32_t image = ImageCreate(-1, 500, 200);
   std::vector<uint8_t> pattern = Pattern(500, 200);

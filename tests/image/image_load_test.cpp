@@ -227,6 +227,7 @@ TEST_F(ImageLoadFiles, AnIconFileLoadsAsAnIconAndIsDestroyedAsOne) {
   EXPECT_EQ(ImageGetWidth(image), 32);
   EXPECT_EQ(ImageGetHeight(image), 32);
   EXPECT_EQ(RecordOf(image)->depth, 32);
+  EXPECT_EQ(ImageDrawingOutput(image), nullptr) << "an icon is drawn only, never drawn on";
   ImageFree(image);
   EXPECT_FALSE(GetIconInfo(icon, &parts)) << "ImageFree destroyed the icon";
   EXPECT_EQ(ImageGetHandle(image), 0);

@@ -31,18 +31,6 @@ int CountImages() {
   return count;
 }
 
-// Paints the image's bitmap with a colour through a memory context of the test's own.
-void PaintBitmap(HBITMAP bitmap, int width, int height, COLORREF colour) {
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, bitmap);
-  HBRUSH brush = CreateSolidBrush(colour);
-  RECT all = {0, 0, width, height};
-  FillRect(dc, &all, brush);
-  DeleteObject(brush);
-  SelectObject(dc, previous);
-  DeleteDC(dc);
-}
-
 // ---------------------------------------------------------------------------------------------
 
 TEST(ImageLibrary, StartUpMakesTheTableAndTheThreadSlices) {
@@ -209,15 +197,6 @@ TEST(ImageFreeAll, FreesNumberedAndDynamicImages) {
   EXPECT_EQ(CountImages(), 0);
   for (HBITMAP bitmap : bitmaps) EXPECT_EQ(GetObjectType(bitmap), 0u);
   EXPECT_NE(ImageCreate(-1, 5, 5), 0) << "the table still works after its end step";
-}
-
-TEST(ImageCreate, PixelsWrittenThroughGdiReadBackThroughTheQueriesHandle) {
-  int32_t number = ImageCreate(-1, 17, 9);
-  PaintBitmap(BitmapOf(number), 17, 9, RGB(10, 200, 30));
-  std::vector<uint8_t> pixels = ReadBitmap32(BitmapOf(number), 17, 9);
-  std::vector<uint8_t> expected;
-  for (int i = 0; i < 17 * 9; ++i) expected.insert(expected.end(), {30, 200, 10, 0});
-  EXPECT_EQ(ComparePixels(expected, pixels, 17, 9, 3), "");
 }
 
 // Another thread finds the images the main thread made, and its own creations are shared too.

@@ -119,36 +119,6 @@ TEST(PngDecoder, CheckGivesTheHeaderAndKeepsTheFileOpenForDecoding) {
   EXPECT_EQ(PngGetWidth(), 32);
 }
 
-TEST(PngDecoder, GreyWithAlphaGivesEqualColourBytesAndItsAlpha) {
-  std::string path = PngContribPath("pngsuite/basn4a08.png");
-  ASSERT_EQ(DecoderFind(path.c_str(), nullptr, 0), 2);
-  std::vector<uint8_t> pixels = DecodeAccepted(2, 32, 32);
-  ASSERT_EQ(pixels.size(), 32u * 32 * 4);
-  ReferencePicture reference = ReferenceDecode(path);
-  int distinctAlpha = 0;
-  for (size_t i = 0; i < pixels.size(); i += 4) {
-    ASSERT_EQ(pixels[i], pixels[i + 1]) << "pixel " << i / 4;
-    ASSERT_EQ(pixels[i], pixels[i + 2]) << "pixel " << i / 4;
-    ASSERT_EQ(pixels[i + 3], reference.pixels[i + 3]) << "pixel " << i / 4;
-    distinctAlpha += pixels[i + 3] != pixels[3];
-  }
-  EXPECT_GT(distinctAlpha, 0) << "the sample's alpha varies";
-}
-
-TEST(PngDecoder, PaletteWithTransparencyLoadsAs24BitsOfPaletteColours) {
-  std::string path = PngContribPath("testpngs/palette-8-tRNS.png");
-  ASSERT_EQ(DecoderFind(path.c_str(), nullptr, 0), 1);
-  HBITMAP bitmap = DecodeToBitmap(1, 0);
-  ASSERT_NE(bitmap, nullptr);
-  DIBSECTION section = {};
-  ASSERT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof section));
-  EXPECT_EQ(section.dsBm.bmBitsPixel, 24);
-  ReferencePicture reference = ReferenceDecode(path);
-  std::vector<uint8_t> pixels = ReadBitmap32(bitmap, reference.width, reference.height);
-  DeleteObject(bitmap);
-  EXPECT_EQ(ComparePixels(reference.pixels, pixels, reference.width, reference.height, 3), "");
-}
-
 TEST(PngDecoder, OneBitGreyIsBlackAndWhite) {
   std::string path = PngContribPath("pngsuite/basn0g01.png");
   ASSERT_EQ(DecoderFind(path.c_str(), nullptr, 0), 1);
