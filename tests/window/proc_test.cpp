@@ -83,7 +83,8 @@ TEST(WindowGeometry, PositionIsTheOuterFrameOrZeroForNoWindow) {
   int32_t number = WindowOpen(-1, 100, 100, 520, 220, "", 0x00C80000 | WindowHidden);
   EXPECT_EQ(WindowGetX(number), 100);
   EXPECT_EQ(WindowGetY(number), 100);
-  SetWindowPos(WindowGetHandle(number), nullptr, -20, 35, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowPos(WindowGetHandle(number), nullptr, -20, 35, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);  // activating would take the foreground
   EXPECT_EQ(WindowGetX(number), -20);
   EXPECT_EQ(WindowGetY(number), 35);
   EXPECT_EQ(WindowGetX(12), 0);  // a slot that holds no window
