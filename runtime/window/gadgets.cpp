@@ -81,7 +81,7 @@ LRESULT GadgetNotify(HWND control, HWND parent, UINT msg, WPARAM wParam, LPARAM 
 HWND OwningWindow(HWND window) {
   HWND last = window;
   for (HWND w = window; w != nullptr; w = GetParent(w)) {
-    if (GetPropA(w, WindowIdProperty) != nullptr) return w;
+    if (WindowNumberOf(w) != -1) return w;
     last = w;
   }
   return last;

@@ -148,17 +148,27 @@ static int32_t ChosenEdge(WPARAM key, int32_t edge) {
   return 0;
 }
 
+// The sizing cursor of an edge: west-east, north-south, or one of the two diagonals.
+static int32_t EdgeCursor(int32_t edge) {
+  switch (edge) {
+    case WMSZ_LEFT: case WMSZ_RIGHT: return CursorSizeWe;
+    case WMSZ_TOP: case WMSZ_BOTTOM: return CursorSizeNs;
+    case WMSZ_TOPLEFT: case WMSZ_BOTTOMRIGHT: return CursorSizeNwse;
+  }
+  return CursorSizeNesw;
+}
+
 // Puts the cursor where SizingTrack expects it for a newly chosen edge: on a left or top side,
-// 2 pixels inside a right or bottom side; p gives the coordinate along a side.
+// 2 pixels inside a right or bottom side, 2 inside both for the top-left corner; p gives the
+// coordinate along a side.
 static void PlaceOnEdge(const RECT& r, int32_t edge, POINT p) {
   int32_t x = MovesLeft(edge) ? r.left : MovesRight(edge) ? r.right - 2 : p.x;
   int32_t y = MovesTop(edge) ? r.top : MovesBottom(edge) ? r.bottom - 2 : p.y;
-  if (edge == WMSZ_TOPLEFT) x = r.left + 2, y = r.top + 2;
-  int32_t shape = edge == WMSZ_LEFT || edge == WMSZ_RIGHT   ? CursorSizeWe
-                  : edge == WMSZ_TOP || edge == WMSZ_BOTTOM ? CursorSizeNs
-                  : edge == WMSZ_TOPLEFT || edge == WMSZ_BOTTOMRIGHT ? CursorSizeNwse
-                                                                   : CursorSizeNesw;
-  CursorPlace(shape, x, y);
+  if (edge == WMSZ_TOPLEFT) {
+    x = r.left + 2;
+    y = r.top + 2;
+  }
+  CursorPlace(EdgeCursor(edge), x, y);
 }
 
 // An arrow key: chooses an edge (moving only the cursor), or steps the chosen edge 10 pixels.

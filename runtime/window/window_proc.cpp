@@ -27,8 +27,8 @@ static MessageTarget FindTarget(HWND hwnd) {
 
 // The callback asked about target's messages: the window's own, else the thread's, else null.
 static WindowCallback ChooseCallback(const MessageTarget& target, WindowThreadState* state) {
-  if (target.record != nullptr && target.record->callback != nullptr) return target.record->callback;
-  return state->callback;
+  WindowRecord* record = target.record;
+  return record != nullptr && record->callback != nullptr ? record->callback : state->callback;
 }
 
 // ---------------------------------------------------------------------------------------------

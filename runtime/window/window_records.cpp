@@ -234,7 +234,7 @@ static void DestroyNativeWindow(const WindowRecord* closing, int32_t number) {
 // Is the window's close under way already (asked again from the window's own destruction)? Its
 // property goes first; a native window destroyed by other means is closed as usual.
 static bool IsBeingClosed(const WindowRecord* record) {
-  return IsWindow(record->handle) && GetPropA(record->handle, WindowIdProperty) == nullptr;
+  return IsWindow(record->handle) && WindowNumberOf(record->handle) == -1;
 }
 
 void WindowClose(int32_t number) {

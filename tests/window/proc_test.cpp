@@ -113,7 +113,7 @@ TEST(WindowGeometry, OwningWindowIsTheNearestRuntimeWindowOrTheTopmostAncestor) 
   DestroyWindow(top);
 }
 
-TEST(SizingTrack, CornersApplyTwoRules) {
+TEST(SizingTrack, CornersApplyTwoRulesAndEdgesStopAtTheTrackLimits) {
   SizingState state = {};
   state.rectangle = {100, 100, 400, 300};
   state.limits.ptMinTrackSize = {50, 40};
@@ -123,6 +123,8 @@ TEST(SizingTrack, CornersApplyTwoRules) {
       {WMSZ_TOPRIGHT, 448, 90, {100, 90, 450, 300}},
       {WMSZ_BOTTOMLEFT, 390, 500, {350, 100, 400, 502}},
       {WMSZ_BOTTOMRIGHT, 120, 110, {100, 100, 150, 140}},
+      {WMSZ_LEFT, -2000, 7, {-600, 100, 400, 300}},    // wider than the maximum
+      {WMSZ_BOTTOM, 7, 5000, {100, 100, 400, 1100}},   // higher than the maximum
       {0, 5, 5, {100, 100, 400, 300}},
   };
   for (const Case& c : cases) {

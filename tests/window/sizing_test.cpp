@@ -1,6 +1,6 @@
-// Live sizing at the message level: which commands start it, the track limits, what the window
-// may change, child windows, other windows' messages, and a sized window that goes away. Full-window
-// dragging is a setting of the whole display, so these tests run with the display to themselves.
+// Live sizing at the message level: which commands start it, what the window may change, child
+// windows, other windows' messages, and a sized window that goes away. Full-window dragging is a
+// setting of the whole display, so these tests run with the display to themselves.
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -37,32 +37,6 @@ TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
   EXPECT_EQ(GetCapture(), window);
   ReleaseCapture();
   EXPECT_FALSE(SizingStateGet()->active);
-}
-
-TEST_F(SizingFilterTest, TheEdgeStopsAtTheTrackLimits) {
-  Drag(true);
-  RECT start;
-  GetWindowRect(window, &start);
-  SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_LEFT, 0);
-  SizingState* state = SizingStateGet();
-  ASSERT_TRUE(state->active);
-  LONG minimum = state->limits.ptMinTrackSize.x;
-  EXPECT_EQ(minimum, GetSystemMetrics(SM_CXMINTRACK));
-  // The cursor far to the right of the right edge: the left edge stops at the minimum width.
-  POINT beyond = {start.right + 200, start.top + 50};
-  ScreenToClient(window, &beyond);
-  SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(beyond.x, beyond.y));
-  RECT now;
-  GetWindowRect(window, &now);
-  EXPECT_EQ(now.right, start.right);
-  EXPECT_EQ(now.left, start.right - minimum);
-  // Far to the left: the width is bounded by the maximum track width.
-  POINT back = {start.right - state->limits.ptMaxTrackSize.x - 500, start.top};
-  ScreenToClient(window, &back);
-  SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(back.x, back.y));
-  GetWindowRect(window, &now);
-  EXPECT_EQ(now.right - now.left, state->limits.ptMaxTrackSize.x);
-  ReleaseCapture();
 }
 
 TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
