@@ -1,0 +1,93 @@
+// Gadget plumbing: attaching controls to gadget records, the subclass procedure that keeps the
+// gadget table in step with the controls' lives, releasing, notifications and gadget events.
+//
+// Invariants:
+// - A gadget is live from GadgetAttach until its control's WM_NCDESTROY. While live, its
+//   control's GWL_ID and "XR_ID" both hold its number and its record's handle is the control.
+// - After WM_NCDESTROY the control's GWL_ID is -1 and "XR_ID" is gone, so late messages go to
+//   DefWindowProcA and no gadget operation is ever handed the control again.
+// - A control is handed to a gadget operation only when its record names that very control: a
+//   missing "XR_ID" reads as 0 and would otherwise match every control whose identifier is 0.
+#include "window_internal.h"
+
+#include <ole2.h>
+
+#include "gadget.h"
+
+// The live gadget whose control is control with number id, or null.
+static GadgetRecord* LiveGadget(HWND control, int32_t id) {
+  GadgetRecord* record = GadgetFind(id);
+  return record != nullptr && record->handle == control ? record : nullptr;
+}
+
+int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type) {
+  bool chosen = number == -1;
+  if (chosen) number = static_cast<int32_t>(reinterpret_cast<uintptr_t>(record));
+  record->handle = control;
+  record->type = type;
+  // The table hands out a scratch record, never found, for a number it cannot hold.
+  if (GadgetFind(number) != record) {
+    record->handle = nullptr;
+    return 0;
+  }
+  record->previousProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(GadgetSubclassProc)));
+  SetWindowLongA(control, GWL_ID, number);
+  SetPropA(control, GadgetIdProperty, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
+  GadgetThreadState* state = GadgetThreadStateGet();
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+  state->second = 0;
+  return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(control));
+}
+
+// The control is gone: its type releases what it holds, and its number and properties go.
+static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
+  if (record->type != nullptr && record->type->release != nullptr) record->type->release(record);
+  RemovePropA(control, GadgetIdProperty);
+  if (RemovePropA(control, DropAcceptProperty) != nullptr) RevokeDragDrop(control);
+  SetWindowLongA(control, GWL_ID, -1);
+  ObjectRelease(GadgetTable, id);
+}
+
+LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT msg, WPARAM wParam, LPARAM lParam) {
+  int32_t id = GetWindowLongA(control, GWL_ID);
+  GadgetRecord* record = id == -1 ? nullptr : LiveGadget(control, id);
+  // Released, or its identifier changed behind the gadget's back: no procedure to pass on to.
+  if (record == nullptr) return DefWindowProcA(control, msg, wParam, lParam);
+  LRESULT result = CallWindowProcA(record->previousProc, control, msg, wParam, lParam);
+  if (msg == WM_NCDESTROY) {
+    // Looked up again: the previous procedure may have released the gadget itself.
+    record = LiveGadget(control, id);
+    if (record != nullptr) ReleaseGadget(record, control, id);
+  }
+  return result;
+}
+
+void GadgetRelease(int32_t number) {
+  GadgetRecord* record = GadgetFind(number);
+  if (record != nullptr) DestroyWindow(record->handle);
+}
+
+LRESULT GadgetNotify(HWND control, HWND parent, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (control == nullptr) return NotHandled;
+  auto id = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
+  if (id != GetWindowLongA(control, GWL_ID)) return NotHandled;
+  GadgetRecord* record = LiveGadget(control, id);
+  if (record == nullptr || record->type == nullptr || record->type->notify == nullptr)
+    return NotHandled;
+  return record->type->notify(record, parent, msg, wParam, lParam);
+}
+
+HWND OwningWindow(HWND window) {
+  HWND last = window;
+  for (HWND w = window; w != nullptr; w = GetParent(w)) {
+    if (WindowNumberOf(w) != -1) return w;
+    last = w;
+  }
+  return last;
+}
+
+void GadgetPostEvent(HWND control, int32_t type) {
+  PostMessageA(OwningWindow(control), GadgetEventMessage,
+               static_cast<WPARAM>(GetWindowLongA(control, GWL_ID)), type);
+}

@@ -1,0 +1,171 @@
+// Window system: numbered top-level windows, the event queue and wait, the window procedure with
+// its callbacks and gadget plumbing, window geometry and live sizing, Tab navigation and MDI.
+//
+// Windows are named by number: 0 and up select numbered slots of the window table, -1 asks for a
+// dynamic window whose number is then its record's address. Failures are reported only as 0 or
+// null. Every operation runs on the thread that owns the windows it touches.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "core.h"
+
+struct GadgetRecord;  // the gadget library's records (gadget.h)
+struct GadgetType;
+
+// ---------------------------------------------------------------------------------------------
+// Event codes returned by EventWait (any other non-zero value is a message number)
+// ---------------------------------------------------------------------------------------------
+
+constexpr int32_t WindowMoved = 3;      // WM_MOVE of a runtime window (queued)
+constexpr int32_t WindowSized = 5;      // WM_SIZE of a runtime window, not minimised (queued)
+constexpr int32_t RepaintNeeded = 15;   // WM_ERASEBKGND (queued)
+constexpr int32_t CloseRequest = 16;    // WM_CLOSE: the close box or a close command (queued)
+constexpr int32_t GadgetAction = 13100; // a control's notification or a gadget event (pending)
+constexpr int32_t MenuCommand = 13101;  // a menu, accelerator or command-control command (pending)
+constexpr int32_t IconClick = 13102;    // a mouse action on an icon (pending)
+constexpr int32_t Activated = 13104;    // WM_ACTIVATE that activates (queued)
+constexpr int32_t DropOnWindow = 13105; // data dropped on a window (pending)
+constexpr int32_t DropOnGadget = 13106; // data dropped on a gadget (pending)
+
+// A window callback's result that lets the window system go on with the message.
+constexpr LRESULT ProcessDefaultEvents = static_cast<LRESULT>(0xE0E0E0E1u);
+// The window system's internal result for "not handled here: run the default procedure".
+constexpr LRESULT NotHandled = static_cast<LRESULT>(0xD0D0D0D1u);
+
+// Private window messages (wParam, lParam as noted).
+constexpr UINT IconCallbackMessage = 12501;   // item number, a mouse message number
+constexpr UINT IconEventMessage = 12502;      // item number, a mouse message number
+constexpr UINT GadgetEventMessage = 13103;    // gadget number, gadget event type
+constexpr UINT WindowDropMessage = 13105;     // unused, drop data record (ownership passes)
+constexpr UINT GadgetDropMessage = 13106;     // gadget number, drop data record (ownership passes)
+constexpr UINT GadgetForwardMessage = 13120;  // any, the gadget control's HWND
+
+// Commands of every window's accelerator table.
+constexpr WORD FocusNextCommand = 1212;      // Tab
+constexpr WORD FocusPreviousCommand = 1213;  // Shift+Tab
+
+// A control whose identifier is this value reports its commands as MenuCommand events.
+constexpr int32_t CommandControlId = -10000;
+
+// Bits of the caller's window flags that the library keeps for itself; all others are styles.
+constexpr uint32_t WindowCentreOnScreen = 0x00000001;  // centre on the screen
+constexpr uint32_t WindowCentreOnParent = 0x00000002;  // centre on the parent (or active window)
+constexpr uint32_t WindowHidden = 0x10000000;          // WS_VISIBLE's bit: open without showing
+// An x or y of this value lets the system choose the position.
+constexpr int32_t WindowDefaultPosition = -65535;
+
+// Asked about every message of a runtime window before the window system handles it; returns
+// ProcessDefaultEvents to let the window system go on, any other value to end the message there.
+typedef LRESULT(CALLBACK* WindowCallback)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Erases a window's background on WM_ERASEBKGND; returns the message's result.
+typedef LRESULT(CALLBACK* WindowEraseHandler)(HDC dc, HWND window);
+
+// ---------------------------------------------------------------------------------------------
+// Windows and their records
+// ---------------------------------------------------------------------------------------------
+
+// Start-up step: the window table, the per-thread event and sizing slices, the class cursor.
+void WindowSystemInit(void);
+// End step: closes every window still open and frees the calling thread's pending drop data.
+void WindowSystemEnd(void);
+
+// Opens a top-level window whose client area is width × height with its outer frame at (x, y);
+// for number -1 the new window's number, otherwise its HWND; 0 on failure.
+int32_t WindowOpen(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                   const char* title, uint32_t flags);
+// As WindowOpen, with a parent window (null for a top-level window).
+int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                        const char* title, uint32_t flags, HWND parent);
+// The HWND of window number, or null when no such window is open.
+HWND WindowGetHandle(int32_t number);
+// Closes window number (an MDI child through its MDI client); nothing for no such window.
+void WindowClose(int32_t number);
+
+// Setters of the record fields that the window procedure honours (nothing for no such window):
+// the window's own callback, asked instead of the thread's (null: the thread's again);
+void WindowSetCallback(int32_t number, WindowCallback callback);
+// the brush that erases the client area, owned by the window from now on (a brush set before is
+// deleted; null: the class background again);
+void WindowSetBackground(int32_t number, HBRUSH brush);
+// the erase handler, asked when no brush is set;
+void WindowSetEraseHandler(int32_t number, WindowEraseHandler handler);
+// the MDI client of a window that is an MDI child (null: not an MDI child).
+void WindowSetMdiClient(int32_t number, HWND client);
+
+// ---------------------------------------------------------------------------------------------
+// Events
+// ---------------------------------------------------------------------------------------------
+
+// The next event of the calling thread: a queued event, the event that dispatching one message
+// produced, that message's number, or 0 when nothing arrived within timeout milliseconds (-1
+// waits without limit, 0 does not wait; any other negative value does not wait either).
+int32_t EventWait(int32_t timeout);
+// The item of the last event (gadget number, menu command, icon number).
+int32_t EventGetItem(void);
+// The window number of the last event or examined message; -1 for none.
+int32_t EventGetWindow(void);
+// The sub-kind of the last event; -1 when the last EventWait returned an event without one.
+int32_t EventGetType(void);
+// wParam and lParam of the last message that EventWait returned as itself.
+WPARAM EventGetWParam(void);
+LPARAM EventGetLParam(void);
+// The data record of the last drop event, valid until the next EventWait; null for none.
+void* EventGetDropData(void);
+// Installs the calling thread's window callback (null removes it).
+void EventSetCallback(WindowCallback callback);
+
+// ---------------------------------------------------------------------------------------------
+// Window procedure and gadget plumbing
+// ---------------------------------------------------------------------------------------------
+
+// The window procedure of every runtime window class.
+LRESULT CALLBACK WindowClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Turns a message into an event or a gadget notification; the message's result or NotHandled.
+LRESULT WindowMessageHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Last step of creating any gadget: ties control to record under number (-1: the record's
+// address); the chosen number for -1, otherwise the control; 0 when the record is not one the
+// gadget table hands out for that number (the control is then left as it was).
+int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
+// The window procedure that every gadget control is subclassed with.
+LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+// Free callback of the gadget table: destroys gadget number's control (which releases it).
+void GadgetRelease(int32_t number);
+// Hands a message about control to its gadget's notification operation; its result, or
+// NotHandled when control is not a live gadget or its type has no such operation.
+LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
+// The nearest window from window upwards that is a runtime window, else the topmost ancestor.
+HWND OwningWindow(HWND window);
+// Posts gadget event type of control to its owning window; it arrives as GadgetAction.
+void GadgetPostEvent(HWND control, int32_t type);
+// Sends WM_SYSCOLORCHANGE to child; TRUE (an EnumChildWindows visitor).
+BOOL CALLBACK SysColorForward(HWND child, LPARAM ignored);
+
+// ---------------------------------------------------------------------------------------------
+// Geometry and live sizing
+// ---------------------------------------------------------------------------------------------
+
+// Left and top edge of window number's outer frame (screen, or MDI client coordinates for an
+// MDI child); 0 for no such window.
+int32_t WindowGetX(int32_t number);
+int32_t WindowGetY(int32_t number);
+// Runs first for every message of a runtime window: takes over SC_SIZE when full-window dragging
+// is on and then sizes the window from mouse and key messages; a result, or NotHandled.
+LRESULT SizingFilter(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Moves the window to the screen rectangle (a child window in its parent's coordinates).
+void SizingApply(HWND window, int32_t left, int32_t top, int32_t right, int32_t bottom);
+// Puts the cursor at (x, y) on the screen with the shared system cursor of number shape.
+void CursorPlace(int32_t shape, int32_t x, int32_t y);
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard navigation
+// ---------------------------------------------------------------------------------------------
+
+// The accelerator table to translate the current message with for the active window, or null
+// (a foreign or null window, or a plain Tab that an editable rich edit control keeps).
+HACCEL WindowGetAccelerators(HWND active);
+// Moves the keyboard focus to the next (backward 0) or previous tab stop of the active window,
+// or of the MDI child that holds the focus.
+void FocusStep(int32_t backward);

@@ -1,0 +1,101 @@
+// The window system's records and per-thread states, shared by its own files only.
+#pragma once
+
+#include "window.h"
+
+// Window properties that tie native windows to runtime objects.
+constexpr const char* WindowIdProperty = "XR_WindowID";    // window number + 1
+constexpr const char* GadgetIdProperty = "XR_ID";          // gadget number
+constexpr const char* DropAcceptProperty = "XR_DropAccept";  // a registered drop target
+constexpr const char* MdiFrameProperty = "XR_MDI_Gadget";  // the MDI client of an MDI frame
+
+// One open window. A slot whose handle is null is free.
+struct WindowRecord {
+  HWND handle;                      // the native window; non-null while the window is open
+  int32_t acceleratorCount;         // entries in acceleratorEntries: always 2
+  ACCEL* acceleratorEntries;        // MainHeap block of two entries, owned
+  HACCEL acceleratorTable;          // made from the entries, owned
+  WindowCallback callback;          // asked instead of the thread's callback, or null
+  HBRUSH backgroundBrush;           // fills the client area on WM_ERASEBKGND, owned, or null
+  HWND mdiClient;                   // the MDI client when the window is an MDI child, or null
+  WindowEraseHandler eraseHandler;  // asked on WM_ERASEBKGND when no brush is set, or null
+};
+static_assert(sizeof(WindowRecord) == 32, "a window record is eight 32-bit fields");
+static_assert(offsetof(WindowRecord, callback) == 16, "window record layout is fixed");
+static_assert(offsetof(WindowRecord, eraseHandler) == 28, "window record layout is fixed");
+
+// One event waiting in a thread's queue (a MainHeap block).
+struct QueuedEvent {
+  QueuedEvent* next;  // the next newer event, or null at the tail
+  int32_t code;       // event code
+  int32_t window;     // window number, or -1
+};
+static_assert(sizeof(QueuedEvent) == 12, "a queued event is three 32-bit fields");
+
+// A thread's event state, zero-filled on the thread's first use.
+struct WindowThreadState {
+  int32_t eventItem;        // item of the last event: gadget, menu command or icon number
+  int32_t eventWindow;      // window number of the last examined message or event; -1 none
+  int32_t eventType;        // sub-kind of the last event; -1 from the start of every EventWait
+  int32_t pendingEvent;     // event produced during the current dispatch, or 0
+  WPARAM messageWParam;     // wParam of the last message returned as itself
+  LPARAM messageLParam;     // lParam of that message
+  QueuedEvent* queueHead;   // oldest queued event, or null
+  QueuedEvent* queueTail;   // newest queued event; null exactly when queueHead is
+  WindowCallback callback;  // the thread's window callback, or null
+  void* dropData;           // data record of the last drop event (owned), or null
+};
+static_assert(sizeof(WindowThreadState) == 40, "ten 32-bit fields");
+static_assert(offsetof(WindowThreadState, queueHead) == 24, "thread state layout is fixed");
+
+// A drop data record is at least six 32-bit fields; the sixth names a second block owned with it.
+constexpr int32_t DropDataFields = 6;
+constexpr int32_t DropDataSecondBlock = 5;  // index of the field naming the second block
+
+// A thread's live sizing, zero-filled on the thread's first use.
+struct SizingState {
+  int32_t active;        // a sizing is under way
+  int32_t keyboardMode;  // began without an edge and no mouse movement seen since
+  POINT savedCursor;     // cursor position when a keyboard sizing began
+  RECT rectangle;        // the window rectangle being shaped, screen coordinates
+  int32_t edge;          // WMSZ_ code of the moving edge or corner; 0 none chosen yet
+  MINMAXINFO limits;     // track limits, filled when the sizing began
+  HWND window;           // the window being sized: messages of other windows pass untouched
+};
+static_assert(offsetof(SizingState, limits) == 36, "sizing state layout is fixed");
+
+extern ObjectTable* WindowTable;  // WindowRecords, 16 numbered slots to begin with
+extern int32_t WindowThreadSlice;  // offset of every thread's WindowThreadState
+extern int32_t SizingThreadSlice;  // offset of every thread's SizingState
+
+// The record of open window number, or null.
+inline WindowRecord* WindowFind(int32_t number) {
+  return static_cast<WindowRecord*>(ObjectFind(WindowTable, number));
+}
+// The calling thread's event state.
+inline WindowThreadState* WindowThreadStateGet(void) {
+  return static_cast<WindowThreadState*>(ThreadDataGet(WindowThreadSlice));
+}
+// The calling thread's sizing state.
+inline SizingState* SizingStateGet(void) {
+  return static_cast<SizingState*>(ThreadDataGet(SizingThreadSlice));
+}
+// The window number that a native window carries in "XR_WindowID", or -1.
+inline int32_t WindowNumberOf(HWND window) {
+  auto value = reinterpret_cast<intptr_t>(GetPropA(window, WindowIdProperty));
+  return value == 0 ? -1 : static_cast<int32_t>(value - 1);
+}
+
+// Appends an event to the thread's queue unless the newest one is identical; the tail, or null
+// when no node could be allocated (the event is lost).
+QueuedEvent* EventQueueAppend(WindowThreadState* state, int32_t code, int32_t window);
+// Frees the thread's pending drop data and its second block.
+void EventDropDataFree(WindowThreadState* state);
+// Takes ownership of a drop data record handed over by a message (one that is not a MainHeap
+// record of six fields is not taken); frees the one pending before.
+void EventDropDataTake(WindowThreadState* state, LPARAM data);
+
+// Reshapes the state's rectangle for its edge with the cursor at (x, y) on the screen.
+void SizingTrack(SizingState* state, int32_t x, int32_t y);
+// One keyboard step: the cursor to (x, y), the rectangle reshaped, offered and applied.
+void SizingKeyStep(SizingState* state, HWND window, int32_t x, int32_t y);

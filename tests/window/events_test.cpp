@@ -1,0 +1,376 @@
+// The event queue and EventWait: queued, pending and message results, collapsing, close
+// requests, time-outs, the fields each call leaves, and drop data ownership. Hidden windows only.
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_internal.h"
+#include "window_test_support.h"
+
+namespace {
+
+// A hidden window with the recording callback installed and the queues flushed.
+struct EventTest : testing::Test {
+  int32_t number = 0;
+  HWND window = nullptr;
+  void SetUp() override {
+    number = OpenHidden();
+    window = WindowGetHandle(number);
+    ASSERT_NE(window, nullptr);
+    EventSetCallback(RecordingCallback);
+    Flush();
+  }
+  // Moves or sizes the window synchronously (WM_MOVE and WM_SIZE are sent, not posted).
+  void MoveTo(int x, int y) {
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  void SizeTo(int w, int h) {
+    SetWindowPos(window, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+};
+
+TEST_F(EventTest, NothingPendingReturnsZeroAndChangesOnlyTheEventType) {
+  PostMessageA(window, WM_APP + 3, 0x11, 0x22);
+  EXPECT_EQ(EventWait(0), WM_APP + 3);
+  WindowThreadState before = *WindowThreadStateGet();
+  before.eventType = 1234;
+  WindowThreadStateGet()->eventType = 1234;
+  EXPECT_EQ(EventWait(0), 0);
+  EXPECT_EQ(EventGetType(), -1);
+  EXPECT_EQ(EventWait(10), 0);
+  WindowThreadState after = *WindowThreadStateGet();
+  EXPECT_EQ(after.eventType, -1);
+  after.eventType = before.eventType;
+  EXPECT_EQ(memcmp(&before, &after, sizeof after), 0);
+  EXPECT_EQ(EventGetWParam(), 0x11u);
+  EXPECT_EQ(EventGetLParam(), 0x22);
+}
+
+TEST_F(EventTest, NegativeTimeOutsOtherThanMinusOneDoNotWait) {
+  // On a thread of its own, so that a wait without end cannot hold the test: the thread's
+  // queue stays empty, and only a call that does not wait returns.
+  struct Probe {
+    static DWORD WINAPI Run(void*) { return static_cast<DWORD>(EventWait(-7)) + 1; }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, Probe::Run, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  DWORD result = 0;
+  GetExitCodeThread(thread, &result);
+  CloseHandle(thread);
+  EXPECT_EQ(result, 1u);  // EventWait gave 0
+}
+
+TEST_F(EventTest, WaitWithoutLimitReturnsAMessagePostedFromAnotherThread) {
+  struct Poster {
+    static DWORD WINAPI Run(void* target) {
+      PostMessageA(static_cast<HWND>(target), WM_APP + 9, 77, 88);
+      return 0;
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, Poster::Run, window, 0, nullptr);
+  EXPECT_EQ(EventWait(-1), WM_APP + 9);
+  EXPECT_EQ(EventGetWParam(), 77u);
+  EXPECT_EQ(EventGetLParam(), 88);
+  WaitForSingleObject(thread, 5000);
+  CloseHandle(thread);
+}
+
+TEST_F(EventTest, MessagesWithoutEventsAreReturnedAsTheirNumbers) {
+  PostMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(12, 34));
+  EXPECT_EQ(EventWait(0), 512);
+  EXPECT_EQ(EventGetWParam(), static_cast<WPARAM>(MK_LBUTTON));
+  EXPECT_EQ(EventGetLParam(), MAKELPARAM(12, 34));
+  EXPECT_EQ(EventGetType(), -1);
+  SetTimer(window, 1, 1, nullptr);
+  EXPECT_TRUE(PumpUntil([] { return EventGetWParam() == 1 && EventGetLParam() == 0; }, 3000));
+  KillTimer(window, 1);
+  bool sawTimer = false;
+  for (const Step& s : recorder.log) sawTimer |= s.kind == Step::Event && s.code == WM_TIMER;
+  EXPECT_TRUE(sawTimer);
+}
+
+TEST_F(EventTest, IdenticalMovesCollapseIntoOneEvent) {
+  recorder.watched = {WM_MOVE, WM_SIZE};
+  MoveTo(60, 60);
+  MoveTo(70, 70);
+  DrainEvents();
+  ExpectSequence({Msg(WM_MOVE), Msg(WM_MOVE), Ev(WindowMoved, number)});
+  MoveTo(80, 80);
+  SizeTo(300, 200);
+  MoveTo(90, 90);
+  DrainEvents();
+  ExpectSequence({Msg(WM_MOVE), Msg(WM_SIZE, SIZE_RESTORED), Msg(WM_MOVE), Ev(WindowMoved, number),
+                  Ev(WindowSized, number), Ev(WindowMoved, number)});
+}
+
+TEST_F(EventTest, QueuedEventsComeBeforeMessagesAndKeepTheOtherFields) {
+  PostMessageA(window, WM_APP + 1, 5, 6);
+  EXPECT_EQ(EventWait(0), WM_APP + 1);
+  WindowThreadStateGet()->eventItem = 4321;
+  PostMessageA(window, WM_APP + 2, 7, 8);
+  MoveTo(100, 100);
+  SizeTo(250, 150);
+  EXPECT_EQ(EventWait(0), WindowMoved);
+  EXPECT_EQ(EventGetWindow(), number);
+  EXPECT_EQ(EventWait(0), WindowSized);
+  EXPECT_EQ(EventGetItem(), 4321);
+  EXPECT_EQ(EventGetWParam(), 5u);
+  EXPECT_EQ(EventGetLParam(), 6);
+  EXPECT_EQ(EventWait(0), WM_APP + 2);
+  EXPECT_EQ(EventGetWParam(), 7u);
+}
+
+TEST_F(EventTest, ACloseSentDuringADispatchIsQueuedAndReturnedByTheNextCall) {
+  recorder.hook = [&](HWND w, UINT message, WPARAM, LPARAM) {
+    if (message == WM_APP + 4) SendMessageA(w, WM_CLOSE, 0, 0);
+  };
+  PostMessageA(window, WM_APP + 4, 0, 0);
+  EXPECT_EQ(RecordedWait(0), WM_APP + 4);
+  EXPECT_EQ(RecordedWait(0), CloseRequest);
+  EXPECT_EQ(RecordedWait(0), 0);
+  ExpectSequence({Ev(WM_APP + 4, number), Ev(CloseRequest, number)});
+  EXPECT_TRUE(IsWindow(window));  // a close request never destroys the window
+}
+
+TEST_F(EventTest, APostedCloseIsReturnedTwice) {
+  PostMessageA(window, WM_CLOSE, 0x55, 0x66);
+  EXPECT_EQ(EventWait(0), 16);  // the message itself: its parameters are stored
+  EXPECT_EQ(EventGetWParam(), 0x55u);
+  EXPECT_EQ(EventGetLParam(), 0x66);
+  WindowThreadStateGet()->messageWParam = 0;
+  EXPECT_EQ(EventWait(0), CloseRequest);  // the queued event: the parameters stay
+  EXPECT_EQ(EventGetWParam(), 0u);
+  EXPECT_EQ(EventGetWindow(), number);
+  EXPECT_EQ(EventWait(0), 0);
+}
+
+TEST_F(EventTest, ACallbackReturningZeroForCloseStopsTheCloseRequest) {
+  recorder.results[WM_CLOSE] = 0;
+  recorder.watched = {WM_CLOSE};
+  EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
+  DrainEvents();
+  ExpectSequence({Msg(WM_CLOSE)});
+  recorder.results.clear();  // ProcessDefaultEvents for everything: the runtime's own handling
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  DrainEvents();
+  ExpectSequence({Msg(WM_CLOSE), Ev(CloseRequest, number)});
+}
+
+TEST_F(EventTest, TheWindowsOwnCallbackIsAskedInsteadOfTheThreads) {
+  static int windowCalls;
+  struct Own {
+    static LRESULT CALLBACK Callback(HWND, UINT message, WPARAM, LPARAM) {
+      if (message == WM_CLOSE) ++windowCalls;
+      return message == WM_CLOSE ? 0 : ProcessDefaultEvents;
+    }
+  };
+  recorder.watched = {WM_CLOSE};
+  WindowSetCallback(number, Own::Callback);
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  DrainEvents();
+  ExpectSequence({});
+  EXPECT_EQ(windowCalls, 1);
+  WindowSetCallback(number, nullptr);
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  DrainEvents();
+  ExpectSequence({Msg(WM_CLOSE), Ev(CloseRequest, number)});
+}
+
+TEST_F(EventTest, ActivationQueuesAnEventAndDeactivationNone) {
+  EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, WA_INACTIVE, 0), 1);
+  EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, WA_CLICKACTIVE, 0), 1);
+  // A message of no runtime window still queues its activation, with window -1.
+  HWND foreign = CreatePlain("ForeignActivate", WindowClassProc, WS_POPUP, nullptr, 0, 0, 10, 10);
+  EXPECT_EQ(SendMessageA(foreign, WM_ACTIVATE, WA_ACTIVE, 0), 1);
+  DrainEvents();
+  ExpectSequence({Ev(Activated, number), Ev(Activated, -1)});
+  DestroyWindow(foreign);
+}
+
+TEST_F(EventTest, MinimisingQueuesNoSizeEventAndMessagesOfCreationQueueNothing) {
+  SendMessageA(window, WM_SIZE, SIZE_MINIMIZED, MAKELPARAM(0, 0));
+  SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(10, 10));
+  SendMessageA(window, WM_MOVE, 0, 0);
+  DrainEvents();
+  ExpectSequence({Ev(WindowSized, number), Ev(WindowMoved, number)});
+  // Creation's own WM_SIZE and WM_MOVE come before the window has its number.
+  int32_t fresh = OpenHidden();
+  ASSERT_NE(fresh, 0);
+  DrainEvents();
+  ExpectSequence({});
+}
+
+// Erases a 4 × 4 memory bitmap through the window; the result and the colour of pixel (1, 1).
+std::pair<LRESULT, COLORREF> Erase(HWND window) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, 4, 4);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all = {0, 0, 4, 4};
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  LRESULT result = SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  COLORREF colour = GetPixel(dc, 1, 1);
+  SelectObject(dc, old);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return {result, colour};
+}
+
+TEST_F(EventTest, EraseUsesTheBrushThenTheHandlerThenTheClassBrushAndAlwaysQueues) {
+  auto byClass = Erase(window);
+  EXPECT_NE(byClass.first, 0);
+  EXPECT_EQ(byClass.second, GetSysColor(COLOR_BTNFACE));
+  static HWND handlerWindow;
+  struct Handler {
+    static LRESULT CALLBACK Erase(HDC dc, HWND w) {
+      handlerWindow = w;
+      SetPixel(dc, 1, 1, RGB(0, 0, 255));
+      return 77;
+    }
+  };
+  WindowSetEraseHandler(number, Handler::Erase);
+  auto byHandler = Erase(window);
+  EXPECT_EQ(byHandler.first, 77);
+  EXPECT_EQ(byHandler.second, RGB(0, 0, 255));
+  EXPECT_EQ(handlerWindow, window);
+  WindowSetBackground(number, CreateSolidBrush(RGB(255, 0, 0)));
+  auto byBrush = Erase(window);
+  EXPECT_EQ(byBrush.first, 1);
+  EXPECT_EQ(byBrush.second, RGB(255, 0, 0));
+  DrainEvents();  // three erases in a row collapse into one
+  ExpectSequence({Ev(RepaintNeeded, number)});
+}
+
+TEST_F(EventTest, CommandsBecomeGadgetActionsOrMenuCommands) {
+  HWND control = CreateWindowExA(0, "BUTTON", "b", WS_CHILD, 0, 0, 20, 20, window,
+                                 reinterpret_cast<HMENU>(42), nullptr, nullptr);
+  HWND commandControl = CreateWindowExA(0, "BUTTON", "c", WS_CHILD, 0, 0, 20, 20, window,
+                                        reinterpret_cast<HMENU>(static_cast<intptr_t>(-10000)),
+                                        nullptr, nullptr);
+  struct Case {
+    WPARAM wParam;
+    HWND from;
+    int32_t code, item, type;
+  } cases[] = {
+      {MAKEWPARAM(42, BN_DOUBLECLICKED), control, GadgetAction, 42, BN_DOUBLECLICKED},
+      {MAKEWPARAM(900, BN_CLICKED), commandControl, MenuCommand, 900, BN_CLICKED},
+      {MAKEWPARAM(301, 0), nullptr, MenuCommand, 301, -1},     // a menu
+      {MAKEWPARAM(302, 1), nullptr, MenuCommand, 302, -1},     // another accelerator
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.item);
+    PostMessageA(window, WM_COMMAND, c.wParam, reinterpret_cast<LPARAM>(c.from));
+    EXPECT_EQ(EventWait(0), c.code);
+    EXPECT_EQ(EventGetItem(), c.item);
+    EXPECT_EQ(EventGetType(), c.type);
+    EXPECT_EQ(EventGetWindow(), number);
+  }
+  // Tab's command moves the focus (of no active window here) and makes no event.
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(FocusNextCommand, 1), 0);
+  EXPECT_EQ(EventWait(0), WM_COMMAND);
+}
+
+TEST_F(EventTest, IconMessagesBecomeIconClicksOnlyForButtonActions) {
+  struct Case { LPARAM mouse; int32_t code, type; } cases[] = {
+      {WM_LBUTTONDOWN, IconClick, 0}, {WM_RBUTTONDOWN, IconClick, 1},
+      {WM_LBUTTONDBLCLK, IconClick, 2}, {WM_RBUTTONDBLCLK, IconClick, 3},
+      {WM_MOUSEMOVE, IconEventMessage, -1}};
+  int32_t item = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mouse);
+    ++item;
+    // The callback message is reposted as the event message, which makes the event.
+    PostMessageA(window, IconCallbackMessage, item, c.mouse);
+    EXPECT_EQ(EventWait(0), static_cast<int32_t>(IconCallbackMessage));
+    EXPECT_EQ(EventWait(0), c.code);
+    EXPECT_EQ(EventGetItem(), item);  // set even when no event is made
+    EXPECT_EQ(EventGetType(), c.type);
+  }
+}
+
+TEST_F(EventTest, GadgetEventMessagesBecomeGadgetActions) {
+  PostMessageA(window, GadgetEventMessage, 17, 14002);
+  EXPECT_EQ(EventWait(0), GadgetAction);
+  EXPECT_EQ(EventGetItem(), 17);
+  EXPECT_EQ(EventGetType(), 14002);
+}
+
+// A drop record as another part of the runtime would make it: six fields, the sixth a block.
+void* MakeDropRecord() {
+  auto** fields = static_cast<void**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 6 * sizeof(void*)));
+  fields[5] = HeapAlloc(MainHeap, 0, 100);
+  return fields;
+}
+
+TEST_F(EventTest, DropDataIsOwnedUntilTheNextWait) {
+  int before = HeapBusyBlocks(MainHeap);
+  void* record = MakeDropRecord();
+  PostMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(record));
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(EventGetDropData(), record);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before + 2);
+  EXPECT_EQ(EventWait(0), 0);
+  EXPECT_EQ(EventGetDropData(), nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+  record = MakeDropRecord();
+  PostMessageA(window, GadgetDropMessage, 23, reinterpret_cast<LPARAM>(record));
+  EXPECT_EQ(EventWait(0), DropOnGadget);
+  EXPECT_EQ(EventGetItem(), 23);
+  EXPECT_EQ(EventGetDropData(), record);
+  WindowSystemEnd();  // the end step frees it as well, and the window's accelerator entries
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before - 1);
+}
+
+TEST_F(EventTest, ASecondDropInOneDispatchFreesTheFirst) {
+  int before = HeapBusyBlocks(MainHeap);
+  recorder.hook = [&](HWND w, UINT message, WPARAM, LPARAM) {
+    if (message != WM_APP) return;
+    SendMessageA(w, WindowDropMessage, 0, reinterpret_cast<LPARAM>(MakeDropRecord()));
+    SendMessageA(w, WindowDropMessage, 0, reinterpret_cast<LPARAM>(MakeDropRecord()));
+  };
+  PostMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before + 2);
+  EventWait(0);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+}
+
+TEST_F(EventTest, DropDataNotMadeByTheRuntimeIsNeverFreed) {
+  void* foreign[6] = {};
+  char elsewhere[64];
+  foreign[5] = elsewhere;
+  void* halfForeign = MakeDropRecord();
+  static_cast<void**>(halfForeign)[5] = elsewhere;
+  void* tooSmall = HeapAlloc(MainHeap, 0, 8);
+  for (void* data : {static_cast<void*>(foreign), halfForeign, tooSmall}) {
+    PostMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(data));
+    EXPECT_EQ(EventWait(0), DropOnWindow);
+    EXPECT_EQ(EventGetDropData(), nullptr);
+    EventWait(0);
+  }
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+  EXPECT_NE(HeapSize(MainHeap, 0, tooSmall), static_cast<SIZE_T>(-1));  // still the caller's
+}
+
+TEST_F(EventTest, NotifyWithoutAHeaderIsLeftToTheDefault) {
+  EXPECT_EQ(SendMessageA(window, WM_NOTIFY, 0, 0), 0);
+  DrainEvents();
+  ExpectSequence({});
+}
+
+TEST_F(EventTest, QueueNodesAreFreedAsTheyAreHandedOut) {
+  int before = HeapBusyBlocks(MainHeap);
+  MoveTo(10, 10);
+  SizeTo(150, 90);
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before + 3);
+  DrainEvents();
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+  ExpectSequence({Ev(WindowMoved, number), Ev(WindowSized, number), Ev(CloseRequest, number)});
+}
+
+}  // namespace

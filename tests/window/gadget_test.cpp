@@ -1,0 +1,85 @@
+// The gadget library's table and per-thread gadget state: their shape after start-up, each
+// thread's own state and list block, and selecting the parent window for new gadgets.
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "gadget.h"
+#include "test_support.h"
+#include "window.h"
+
+namespace {
+
+bool AllZero(const int32_t* entries, int count) {
+  for (int i = 0; i < count; ++i)
+    if (entries[i] != 0) return false;
+  return true;
+}
+
+TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
+  ASSERT_NE(GadgetTable, nullptr);
+  EXPECT_EQ(GadgetTable->recordSize, 28);
+  EXPECT_EQ(GadgetTable->blockCapacity, 64);  // 50, rounded up to a power of two
+  EXPECT_EQ(GadgetTable->freeCallback, GadgetRelease);
+  EXPECT_EQ(DefaultGuiFont, GetStockObject(DEFAULT_GUI_FONT));
+  EXPECT_EQ(GadgetFind(0), nullptr);
+  EXPECT_EQ(GadgetFind(-1), nullptr);
+}
+
+TEST(GadgetTable, TheFirstThreadsStateHasTheDefaultFontAndATenEntryList) {
+  GadgetThreadState* state = GadgetThreadStateGet();
+  EXPECT_EQ(state->parent, nullptr);
+  EXPECT_EQ(state->second, 0u);
+  EXPECT_EQ(state->font, GetStockObject(DEFAULT_GUI_FONT));
+  ASSERT_NE(state->list, nullptr);
+  EXPECT_EQ(state->listCapacity, 10);
+  EXPECT_EQ(HeapSize(MainHeap, 0, state->list), 40u);
+  EXPECT_TRUE(AllZero(state->list, 10));
+}
+
+// What a second thread saw of its own gadget state.
+struct ThreadView {
+  GadgetThreadState state;  // a copy of the thread's state
+  GadgetThreadState* where;  // where the thread's state lies
+  HWND selected;             // what GadgetListSelect returned there
+};
+
+DWORD WINAPI ReadOtherThreadsState(void* out) {
+  auto* view = static_cast<ThreadView*>(out);
+  view->where = GadgetThreadStateGet();
+  view->state = *view->where;
+  view->selected = GadgetListSelect(reinterpret_cast<HWND>(0x1234));
+  return 0;
+}
+
+TEST(GadgetTable, EveryThreadHasItsOwnStateWhoseListGoesWithTheThread) {
+  int before = HeapBusyBlocks(MainHeap);
+  HWND mine = reinterpret_cast<HWND>(0x5678);
+  EXPECT_EQ(GadgetListSelect(mine), mine);
+  ThreadView view = {};
+  HANDLE thread = CreateThread(nullptr, 0, ReadOtherThreadsState, &view, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_NE(view.where, GadgetThreadStateGet());
+  EXPECT_EQ(view.state.parent, nullptr);  // selecting on this thread did not reach that one
+  EXPECT_EQ(view.state.font, GetStockObject(DEFAULT_GUI_FONT));
+  EXPECT_EQ(view.state.listCapacity, 10);
+  EXPECT_NE(view.state.list, GadgetThreadStateGet()->list);
+  EXPECT_EQ(view.selected, reinterpret_cast<HWND>(0x1234));
+  EXPECT_EQ(GadgetThreadStateGet()->parent, mine);
+  // Once the watcher has seen the thread end, its block and its list are back in the heap.
+  DWORD start = GetTickCount();
+  while (HeapBusyBlocks(MainHeap) > before && GetTickCount() - start < 5000) Sleep(10);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+}
+
+TEST(GadgetTable, SelectingAParentClearsTheSecondField) {
+  GadgetThreadStateGet()->second = 9;
+  HWND window = WindowGetHandle(WindowOpen(-1, 0, 0, 50, 50, "", WindowHidden));
+  EXPECT_EQ(GadgetListSelect(window), window);
+  EXPECT_EQ(GadgetThreadStateGet()->parent, window);
+  EXPECT_EQ(GadgetThreadStateGet()->second, 0u);
+  EXPECT_EQ(GadgetListSelect(nullptr), nullptr);  // not checked: null is taken as given
+  EXPECT_EQ(GadgetThreadStateGet()->parent, nullptr);
+}
+
+}  // namespace

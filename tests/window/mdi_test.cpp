@@ -1,0 +1,96 @@
+// The MDI rules: a frame's messages and its MDI client, an MDI child's close through its client,
+// with a real MDI client and child window.
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_internal.h"
+#include "window_test_support.h"
+
+namespace {
+
+std::vector<UINT> clientLog;  // MDI messages that reached the MDI client
+WNDPROC clientProc;           // the MDICLIENT class procedure
+
+LRESULT CALLBACK LoggingClient(HWND client, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_MDIACTIVATE || message == WM_MDIDESTROY) clientLog.push_back(message);
+  return CallWindowProcA(clientProc, client, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefMDIChildProcA(window, message, wParam, lParam);
+}
+
+// A runtime window as MDI frame, with a real MDI client and one MDI child of "MDI_ChildClass".
+struct MdiTest : testing::Test {
+  int32_t number = 0;
+  HWND frame = nullptr, client = nullptr, child = nullptr;
+  void SetUp() override {
+    number = WindowOpen(-1, 50, 50, 500, 400, "frame", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+    frame = WindowGetHandle(number);
+    CLIENTCREATESTRUCT create = {nullptr, 50000};
+    client = CreateWindowExA(0, "MDICLIENT", nullptr, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0,
+                             0, 200, 150, frame, nullptr, ModuleInstance, &create);
+    ASSERT_NE(client, nullptr);
+    clientProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongA(client, GWL_WNDPROC, reinterpret_cast<LONG>(LoggingClient)));
+    SetPropA(frame, "XR_MDI_Gadget", client);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ChildProc;
+    wc.hInstance = ModuleInstance;
+    wc.lpszClassName = "MDI_ChildClass";
+    RegisterClassA(&wc);
+    child = CreateMDIWindowA("MDI_ChildClass", "doc", 0, 0, 0, 100, 80, client, ModuleInstance, 0);
+    ASSERT_NE(child, nullptr);
+    EventSetCallback(RecordingCallback);
+    Flush();
+    clientLog.clear();
+  }
+};
+
+TEST_F(MdiTest, MenuCommandsAreRecordedThenGoToTheFramesDefault) {
+  PostMessageA(frame, WM_COMMAND, MAKEWPARAM(50000, 0), 0);
+  EXPECT_EQ(EventWait(0), MenuCommand);
+  EXPECT_EQ(EventGetItem(), 50000);
+  // The default frame procedure activates the child whose menu command that is.
+  EXPECT_EQ(clientLog, std::vector<UINT>{WM_MDIACTIVATE});
+}
+
+TEST_F(MdiTest, TheFramesSizeNeverReachesTheFramesDefault) {
+  RECT before;
+  GetWindowRect(client, &before);
+  EXPECT_EQ(SendMessageA(frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(480, 380)), 0);
+  RECT after;
+  GetWindowRect(client, &after);
+  EXPECT_TRUE(EqualRect(&before, &after));  // the default would fill the frame with the client
+  DrainEvents();
+  ExpectSequence({Ev(WindowSized, number)});
+}
+
+TEST_F(MdiTest, FocusGivenToTheFrameGoesToTheClient) {
+  SetFocus(nullptr);
+  SendMessageA(frame, WM_SETFOCUS, 0, 0);
+  HWND focus = GetFocus();
+  EXPECT_TRUE(focus == client || IsChild(client, focus));
+}
+
+TEST_F(MdiTest, AnMdiChildIsClosedThroughItsClientAndKeepsItsClass) {
+  int32_t runtimeChild = WindowOpenChild(-1, 0, 0, 80, 60, "", WS_CHILD, client);
+  HWND handle = WindowGetHandle(runtimeChild);
+  ASSERT_NE(handle, nullptr);
+  WindowSetMdiClient(runtimeChild, client);
+  std::string className = ClassOf(handle);
+  HWND active = GetActiveWindow();
+  WindowClose(runtimeChild);
+  EXPECT_EQ(clientLog, std::vector<UINT>{WM_MDIDESTROY});
+  EXPECT_FALSE(IsWindow(handle));
+  EXPECT_EQ(WindowGetHandle(runtimeChild), nullptr);
+  WNDCLASSA info;
+  EXPECT_TRUE(GetClassInfoA(ModuleInstance, className.c_str(), &info));
+  EXPECT_EQ(GetActiveWindow(), active);
+}
+
+}  // namespace

@@ -1,0 +1,332 @@
+// Window records: numbers, classes, properties, accelerators, flags and placement, closing, the
+// end step, and openings that cannot complete. Every window here stays hidden.
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_internal.h"
+#include "window_test_support.h"
+
+namespace {
+
+std::string ClassNameOf(int32_t number) { return "WindowClass_" + std::to_string(number); }
+
+bool ClassRegistered(int32_t number, WNDCLASSA* info = nullptr) {
+  WNDCLASSA scratch;
+  return GetClassInfoA(ModuleInstance, ClassNameOf(number).c_str(), info ? info : &scratch) != 0;
+}
+
+RECT WindowRectOf(HWND window) {
+  RECT r = {};
+  GetWindowRect(window, &r);
+  return r;
+}
+
+const uint32_t Hidden = WindowHidden;
+
+TEST(WindowRecords, DynamicNumberNamesTheClassPropertyAndRecord) {
+  int32_t number = WindowOpen(-1, 40, 30, 200, 100, "dynamic", WS_CAPTION | Hidden);
+  ASSERT_NE(number, 0);
+  ASSERT_NE(number, -1);
+  HWND window = WindowGetHandle(number);
+  ASSERT_TRUE(IsWindow(window));
+  EXPECT_EQ(ClassOf(window), ClassNameOf(number));
+  EXPECT_EQ(GetPropA(window, "XR_WindowID"), reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+  WindowRecord* record = WindowFind(number);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(number, static_cast<int32_t>(reinterpret_cast<uintptr_t>(record)));
+  EXPECT_EQ(record->handle, window);
+  EXPECT_EQ(record->mdiClient, nullptr);
+  EXPECT_EQ(record->callback, nullptr);
+  char title[32] = "";
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_STREQ(title, "dynamic");
+}
+
+TEST(WindowRecords, ClassHasTheRuntimeProcedureCursorAndButtonFaceBrush) {
+  int32_t number = OpenHidden();
+  WNDCLASSA info = {};
+  ASSERT_TRUE(ClassRegistered(number, &info));
+  EXPECT_EQ(info.style, static_cast<UINT>(CS_DBLCLKS));
+  EXPECT_EQ(info.lpfnWndProc, WindowClassProc);
+  EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(16));
+  EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+  EXPECT_EQ(info.hIcon, nullptr);  // the test program has no icon resource 1
+  EXPECT_EQ(info.hInstance, ModuleInstance);
+}
+
+TEST(WindowRecords, EveryWindowGetsTheTabAndShiftTabAccelerators) {
+  int32_t number = OpenHidden();
+  WindowRecord* record = WindowFind(number);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->acceleratorCount, 2);
+  ASSERT_NE(record->acceleratorEntries, nullptr);
+  ACCEL copied[4] = {};
+  ASSERT_EQ(CopyAcceleratorTableA(record->acceleratorTable, copied, 4), 2);
+  const ACCEL expected[2] = {{3, VK_TAB, 1212}, {7, VK_TAB, 1213}};
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(record->acceleratorEntries[i].fVirt, expected[i].fVirt);
+    EXPECT_EQ(record->acceleratorEntries[i].key, expected[i].key);
+    EXPECT_EQ(record->acceleratorEntries[i].cmd, expected[i].cmd);
+    EXPECT_EQ(copied[i].fVirt & 0x7F, expected[i].fVirt);
+    EXPECT_EQ(copied[i].key, expected[i].key);
+    EXPECT_EQ(copied[i].cmd, expected[i].cmd);
+  }
+  EXPECT_EQ(WindowGetAccelerators(WindowGetHandle(number)), record->acceleratorTable);
+}
+
+TEST(WindowRecords, NumberedOpenReturnsTheHandleAndReuseClosesTheOldWindow) {
+  int32_t first = OpenHidden(5);
+  HWND firstWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(first));
+  ASSERT_TRUE(IsWindow(firstWindow));
+  EXPECT_EQ(WindowGetHandle(5), firstWindow);
+  EXPECT_EQ(ClassOf(firstWindow), "WindowClass_5");
+  int32_t second = OpenHidden(5);
+  HWND secondWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(second));
+  ASSERT_TRUE(IsWindow(secondWindow));
+  EXPECT_FALSE(IsWindow(firstWindow));
+  EXPECT_EQ(WindowGetHandle(5), secondWindow);
+  EXPECT_EQ(ClassOf(secondWindow), "WindowClass_5");
+}
+
+TEST(WindowRecords, WindowZeroCarriesPropertyOne) {
+  ASSERT_NE(OpenHidden(0), 0);
+  EXPECT_EQ(GetPropA(WindowGetHandle(0), "XR_WindowID"), reinterpret_cast<HANDLE>(1));
+  EXPECT_NE(WindowGetAccelerators(WindowGetHandle(0)), nullptr);
+}
+
+TEST(WindowRecords, CloseDestroysUnregistersAndFreesTheNumber) {
+  int32_t number = OpenHidden(3);
+  HWND window = WindowGetHandle(3);
+  ASSERT_NE(number, 0);
+  ASSERT_TRUE(ClassRegistered(3));
+  WindowClose(3);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(ClassRegistered(3));
+  EXPECT_EQ(WindowGetHandle(3), nullptr);
+  WindowClose(3);  // a second close does nothing
+  WindowClose(9);  // a slot that never held a window neither
+  EXPECT_NE(OpenHidden(3), 0);  // the number can be opened again
+  EXPECT_TRUE(ClassRegistered(3));
+}
+
+TEST(WindowRecords, OpenAndCloseLeaveNothingAllocated) {
+  WindowClose(OpenHidden());  // the table's own first allocations happen here
+  int before = RuntimeHeapBlocks();
+  int32_t dynamic = OpenHidden();
+  OpenHidden(2);
+  EXPECT_GT(RuntimeHeapBlocks(), before);
+  WindowClose(dynamic);
+  WindowClose(2);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  EXPECT_EQ(WindowFind(dynamic), nullptr);
+}
+
+TEST(WindowRecords, FlagsWithoutStyleGetACaptionAndTheHiddenBitKeepsTheWindowHidden) {
+  int32_t number = WindowOpen(-1, 10, 10, 120, 80, nullptr, Hidden);
+  HWND window = WindowGetHandle(number);
+  ASSERT_NE(window, nullptr);
+  LONG style = GetWindowLongA(window, GWL_STYLE);
+  EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+  EXPECT_EQ(style & WS_VISIBLE, 0);
+  EXPECT_FALSE(IsWindowVisible(window));
+  char title[8] = "x";
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_STREQ(title, "");  // a null title is the empty text
+  // The library's own bits never reach the style; a style given keeps WS_CAPTION away.
+  number = WindowOpen(-1, 10, 10, 120, 80, "", WS_POPUP | WS_BORDER | Hidden);
+  style = GetWindowLongA(WindowGetHandle(number), GWL_STYLE);
+  EXPECT_EQ(style & WS_CAPTION, WS_BORDER);
+  EXPECT_EQ(style & 3, 0);
+}
+
+TEST(WindowRecords, ClientSizeIsTheSizeAsked) {
+  for (uint32_t flags : {0x00C80000u, 0x00CF0000u, 0x80800000u}) {
+    SCOPED_TRACE(flags);
+    HWND window = WindowGetHandle(WindowOpen(-1, 100, 100, 520, 220, "", flags | Hidden));
+    RECT client, frame;
+    GetClientRect(window, &client);
+    GetWindowRect(window, &frame);
+    EXPECT_EQ(client.right, 520);
+    EXPECT_EQ(client.bottom, 220);
+    EXPECT_EQ(frame.left, 100);
+    EXPECT_EQ(frame.top, 100);
+  }
+}
+
+TEST(WindowRecords, DefaultPositionLetsTheSystemChooseBothCoordinates) {
+  HWND reference = CreateWindowExA(0, "STATIC", "", WS_CAPTION, CW_USEDEFAULT, CW_USEDEFAULT,
+                                   150, 100, nullptr, nullptr, nullptr, nullptr);
+  RECT expected = WindowRectOf(reference);
+  DestroyWindow(reference);
+  // y is given, yet the system chooses it too.
+  HWND window = WindowGetHandle(WindowOpen(-1, -65535, 333, 50, 40, "", WS_CAPTION | Hidden));
+  RECT placed = WindowRectOf(window);
+  EXPECT_NE(placed.top, 333);
+  EXPECT_NE(placed.left, -65535);
+  EXPECT_EQ(placed.left, expected.left);
+  EXPECT_EQ(placed.top, expected.top);
+}
+
+TEST(WindowRecords, CentringOnTheScreenShrinksTheFrameToTheScreen) {
+  int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
+  HWND huge = WindowGetHandle(WindowOpen(-1, 7, 7, screenWidth * 2, screenHeight * 2, "",
+                                         WS_CAPTION | WindowCentreOnScreen | Hidden));
+  RECT frame = WindowRectOf(huge);
+  EXPECT_EQ(frame.left, 0);
+  EXPECT_EQ(frame.top, 0);
+  EXPECT_EQ(frame.right, screenWidth);
+  EXPECT_EQ(frame.bottom, screenHeight);
+  HWND small = WindowGetHandle(
+      WindowOpen(-1, 7, 7, 301, 151, "", WS_CAPTION | WindowCentreOnScreen | Hidden));
+  frame = WindowRectOf(small);
+  EXPECT_EQ(frame.left, (screenWidth - (frame.right - frame.left)) / 2);
+  EXPECT_EQ(frame.top, (screenHeight - (frame.bottom - frame.top)) / 2);
+}
+
+TEST(WindowRecords, CentringOnTheParentRaisesNegativeCoordinatesToZero) {
+  HWND parent = WindowGetHandle(WindowOpen(-1, 300, 200, 400, 300, "", WS_CAPTION | Hidden));
+  RECT p = WindowRectOf(parent);
+  HWND centred = WindowGetHandle(WindowOpenChild(-1, 0, 0, 200, 100, "",
+                                                 WS_CAPTION | WindowCentreOnParent | Hidden,
+                                                 parent));
+  RECT c = WindowRectOf(centred);
+  EXPECT_EQ(c.left, p.left + (p.right - p.left - (c.right - c.left)) / 2);
+  EXPECT_EQ(c.top, p.top + (p.bottom - p.top - (c.bottom - c.top)) / 2);
+  // A small parent near the corner: the centred frame would start left of and above the screen.
+  HWND corner = WindowGetHandle(WindowOpen(-1, 5, 5, 40, 20, "", WS_POPUP | Hidden));
+  HWND raised = WindowGetHandle(WindowOpenChild(-1, 99, 99, 300, 200, "",
+                                                WS_CAPTION | WindowCentreOnParent | Hidden,
+                                                corner));
+  RECT r = WindowRectOf(raised);
+  EXPECT_EQ(r.left, 0);
+  EXPECT_EQ(r.top, 0);
+}
+
+TEST(WindowRecords, CentringWithoutAnyReferenceWindowKeepsThePositionGiven) {
+  ASSERT_EQ(GetActiveWindow(), nullptr);  // hidden windows only: nothing is active
+  HWND kept = WindowGetHandle(
+      WindowOpen(-1, 123, 45, 80, 40, "", WS_CAPTION | WindowCentreOnParent | Hidden));
+  EXPECT_EQ(WindowRectOf(kept).left, 123);
+  EXPECT_EQ(WindowRectOf(kept).top, 45);
+  // A position left to the system is not taken literally: the frame stays on the screen.
+  HWND chosen = WindowGetHandle(WindowOpen(-1, -65535, -65535, 80, 40, "",
+                                           WS_CAPTION | WindowCentreOnParent | Hidden));
+  EXPECT_GT(WindowRectOf(chosen).left, -1000);
+  EXPECT_GT(WindowRectOf(chosen).top, -1000);
+}
+
+TEST(WindowRecords, FailedCreationLeavesNoClassNumberOrBlock) {
+  WindowClose(OpenHidden());
+  int before = RuntimeHeapBlocks();
+  HWND notAWindow = reinterpret_cast<HWND>(0x7FF0);
+  EXPECT_EQ(WindowOpenChild(7, 0, 0, 50, 50, "", WS_CHILD | Hidden, notAWindow), 0);
+  EXPECT_EQ(WindowGetHandle(7), nullptr);
+  EXPECT_FALSE(ClassRegistered(7));
+  EXPECT_EQ(WindowOpenChild(-1, 0, 0, 50, 50, "", WS_CHILD | Hidden, notAWindow), 0);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+}
+
+TEST(WindowRecords, ANumberNoSlotCanHoldGivesZeroAndLeavesNoWindow) {
+  int before = RuntimeHeapBlocks();
+  EXPECT_EQ(OpenHidden(-5), 0);
+  EXPECT_EQ(FindWindowA("WindowClass_-5", nullptr), nullptr);
+  EXPECT_FALSE(ClassRegistered(-5));
+  EXPECT_EQ(WindowGetHandle(-5), nullptr);
+  EXPECT_EQ(RuntimeHeapBlocks(), before + 1);  // the table's scratch record, made once
+  EXPECT_EQ(OpenHidden(-7), 0);
+  EXPECT_EQ(RuntimeHeapBlocks(), before + 1);
+}
+
+TEST(WindowRecords, SystemEndClosesNumberedThenDynamicWindows) {
+  std::vector<HWND> destroyed;
+  recorder.hook = [&](HWND window, UINT message, WPARAM, LPARAM) {
+    if (message == WM_DESTROY) destroyed.push_back(window);
+  };
+  EventSetCallback(RecordingCallback);
+  int32_t dynamicA = OpenHidden();
+  OpenHidden(4);
+  int32_t dynamicB = OpenHidden();
+  OpenHidden(1);
+  std::vector<HWND> expected = {WindowGetHandle(1), WindowGetHandle(4),
+                                WindowGetHandle(dynamicA), WindowGetHandle(dynamicB)};
+  WindowSystemEnd();
+  EXPECT_EQ(destroyed, expected);
+  for (HWND window : expected) EXPECT_FALSE(IsWindow(window));
+  ObjectEnumStart(WindowTable);
+  int32_t number = 0;
+  EXPECT_EQ(ObjectEnumNext(WindowTable, &number), nullptr);
+}
+
+TEST(WindowRecords, CloseFromTheWindowsOwnDestructionIsHarmless) {
+  WindowClose(OpenHidden());
+  int before = RuntimeHeapBlocks();
+  int32_t number = OpenHidden();
+  WindowSetBackground(number, CreateSolidBrush(RGB(1, 2, 3)));
+  int closes = 0;
+  recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_DESTROY && closes++ == 0) WindowClose(number);
+  };
+  EventSetCallback(RecordingCallback);
+  WindowClose(number);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(WindowFind(number), nullptr);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+}
+
+TEST(WindowRecords, BackgroundBrushIsOwnedByTheWindow) {
+  int32_t number = OpenHidden();
+  HBRUSH first = CreateSolidBrush(RGB(10, 20, 30));
+  HBRUSH second = CreateSolidBrush(RGB(40, 50, 60));
+  WindowSetBackground(number, first);
+  WindowSetBackground(number, first);  // setting the same brush again keeps it
+  EXPECT_EQ(GetObjectType(first), static_cast<DWORD>(OBJ_BRUSH));
+  WindowSetBackground(number, second);
+  EXPECT_EQ(GetObjectType(first), 0u);  // replaced: deleted
+  EXPECT_EQ(GetObjectType(second), static_cast<DWORD>(OBJ_BRUSH));
+  WindowClose(number);
+  EXPECT_EQ(GetObjectType(second), 0u);  // closed: deleted
+  WindowSetBackground(number, nullptr);  // no such window: nothing
+}
+
+// A drop target that counts its references, to see RevokeDragDrop let go of it.
+struct CountingDropTarget : IDropTarget {
+  LONG references = 1;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDropTarget) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  HRESULT STDMETHODCALLTYPE DragEnter(IDataObject*, DWORD, POINTL, DWORD*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE DragLeave() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Drop(IDataObject*, DWORD, POINTL, DWORD*) override { return S_OK; }
+};
+
+TEST(WindowRecords, ClosingRevokesTheDropTargetOfAWindowThatAcceptsDrops) {
+  ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+  CountingDropTarget accepting;
+  int32_t a = OpenHidden();
+  ASSERT_EQ(RegisterDragDrop(WindowGetHandle(a), &accepting), S_OK);
+  SetPropA(WindowGetHandle(a), "XR_DropAccept", reinterpret_cast<HANDLE>(1));
+  LONG held = accepting.references;
+  ASSERT_GT(held, 1);
+  WindowClose(a);
+  EXPECT_LT(accepting.references, held);
+  OleUninitialize();
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// Live sizing at the message level: which commands start it, what the window may change, child
+// windows, other windows' messages, and a sized window that goes away. Full-window dragging is a
+// setting of the whole display, so these tests run with the display to themselves.
+#include <gtest/gtest.h>
+
+#include "core.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_internal.h"
+#include "window_test_support.h"
+
+namespace {
+
+// The sizing filter at the message level, with full-window dragging as the test sets it.
+struct SizingFilterTest : testing::Test {
+  HWND window = nullptr;
+  int32_t number = 0;
+  DragFullWindows* drag = nullptr;
+  void SetUp() override {
+    number = WindowOpen(-1, 100, 100, 300, 200, "", WS_OVERLAPPEDWINDOW | WindowHidden);
+    window = WindowGetHandle(number);
+  }
+  void TearDown() override { delete drag; }
+  void Drag(bool on) { drag = new DragFullWindows(on); }
+};
+
+TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
+  Drag(false);
+  EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NotHandled);
+  EXPECT_FALSE(SizingStateGet()->active);
+  delete drag;
+  Drag(true);
+  EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_MOVE | 2, 0), NotHandled);
+  EXPECT_EQ(SizingFilter(window, WM_MOUSEMOVE, 0, 0), NotHandled);
+  EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), 0);
+  EXPECT_TRUE(SizingStateGet()->active);
+  EXPECT_EQ(GetCapture(), window);
+  ReleaseCapture();
+  EXPECT_FALSE(SizingStateGet()->active);
+}
+
+TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
+  Drag(true);
+  EventSetCallback(RecordingCallback);
+  recorder.hook = [](HWND, UINT message, WPARAM, LPARAM lParam) {
+    if (message == WM_GETMINMAXINFO)
+      reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize.y = 150;
+    if (message == WM_SIZING) reinterpret_cast<RECT*>(lParam)->left += 7;
+  };
+  recorder.watched = {WM_GETMINMAXINFO, WM_LBUTTONDOWN, WM_SIZING};
+  RECT start;
+  GetWindowRect(window, &start);
+  SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_TOP, 0);
+  POINT p = {start.left + 10, start.bottom - 20};
+  ScreenToClient(window, &p);
+  SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+  RECT now;
+  GetWindowRect(window, &now);
+  EXPECT_EQ(now.bottom - now.top, 150);
+  EXPECT_EQ(now.left, start.left + 7);
+  ReleaseCapture();
+  // No button was down: the filter pressed it for the window, at its client origin.
+  // Moving the window asks for its limits once more.
+  ExpectSequence({Msg(WM_GETMINMAXINFO), Msg(WM_LBUTTONDOWN, MK_LBUTTON, 0),
+                  Msg(WM_SIZING, WMSZ_TOP), Opt(Msg(WM_GETMINMAXINFO))});
+}
+
+TEST_F(SizingFilterTest, AChildWindowIsSizedInItsParentsCoordinates) {
+  Drag(true);
+  HWND parent = WindowGetHandle(WindowOpen(-1, 50, 60, 600, 400, "", WS_POPUP | WindowHidden));
+  HWND child = WindowGetHandle(
+      WindowOpenChild(-1, 20, 30, 100, 80, "", WS_CHILD | WS_THICKFRAME, parent));
+  RECT start;
+  GetWindowRect(child, &start);
+  SendMessageA(child, WM_SYSCOMMAND, SC_SIZE | WMSZ_BOTTOMRIGHT, 0);
+  POINT p = {start.right + 40, start.bottom + 30};
+  ScreenToClient(child, &p);
+  SendMessageA(child, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+  ReleaseCapture();
+  RECT now;
+  GetWindowRect(child, &now);
+  EXPECT_EQ(now.left, start.left);
+  EXPECT_EQ(now.top, start.top);
+  EXPECT_EQ(now.right, start.right + 42);  // the cursor is 2 pixels inside a right edge
+  EXPECT_EQ(now.bottom, start.bottom + 32);
+  POINT origin = {now.left, now.top};
+  ScreenToClient(parent, &origin);
+  EXPECT_EQ(origin.x, 20);
+  EXPECT_EQ(origin.y, 30);
+}
+
+TEST_F(SizingFilterTest, MessagesOfOtherWindowsPassWhileAWindowIsSized) {
+  Drag(true);
+  HWND other = WindowGetHandle(WindowOpen(-1, 500, 300, 100, 100, "", WS_POPUP | WindowHidden));
+  RECT before;
+  GetWindowRect(other, &before);
+  SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
+  EXPECT_EQ(SizingFilter(other, WM_MOUSEMOVE, 0, MAKELPARAM(500, 500)), NotHandled);
+  EXPECT_EQ(SizingFilter(other, WM_KEYDOWN, VK_RIGHT, 0), NotHandled);
+  RECT after;
+  GetWindowRect(other, &after);
+  EXPECT_TRUE(EqualRect(&before, &after));
+  EXPECT_TRUE(SizingStateGet()->active);
+  ReleaseCapture();
+}
+
+TEST_F(SizingFilterTest, DestroyingTheSizedWindowEndsTheSizing) {
+  Drag(true);
+  SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
+  ASSERT_TRUE(SizingStateGet()->active);
+  WindowClose(number);
+  EXPECT_FALSE(SizingStateGet()->active);
+  // A new window can be sized.
+  HWND next =
+      WindowGetHandle(WindowOpen(-1, 0, 0, 200, 100, "", WS_OVERLAPPEDWINDOW | WindowHidden));
+  EXPECT_EQ(SizingFilter(next, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), 0);
+  ReleaseCapture();
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Shared by the window and gadget tests: recorded message and event sequences compared whole,
+// bounded flushing of the queues, real input (xdotool, SendInput) and Wine's quirks.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "window.h"
+
+// ---------------------------------------------------------------------------------------------
+// Recorded sequences
+// ---------------------------------------------------------------------------------------------
+
+// One step of a sequence: a message that reached a window callback, or a result of EventWait.
+struct Step {
+  enum Kind { Message, Event } kind;  // which of the two
+  uint32_t code;                      // message number, or what EventWait returned
+  WPARAM wParam;                      // message: its wParam
+  LPARAM lParam;                      // message: its lParam; event: the event window
+  uint32_t flags;                     // expected steps: what to compare (Match*), Optional
+};
+
+constexpr uint32_t MatchWParam = 1;   // compare wParam
+constexpr uint32_t MatchLParam = 2;   // compare lParam
+constexpr uint32_t MatchWindow = 4;   // compare the event window
+constexpr uint32_t Optional = 8;      // the step may be missing
+
+// A message, comparing only its number, or its parameters too.
+inline Step Msg(UINT message) { return {Step::Message, message, 0, 0, 0}; }
+inline Step Msg(UINT message, WPARAM w) { return {Step::Message, message, w, 0, MatchWParam}; }
+inline Step Msg(UINT message, WPARAM w, LPARAM l) {
+  return {Step::Message, message, w, l, MatchWParam | MatchLParam};
+}
+// An EventWait result with its event window, or with any window.
+inline Step Ev(int32_t code, int32_t window) {
+  return {Step::Event, static_cast<uint32_t>(code), 0, window, MatchWindow};
+}
+inline Step EvAny(int32_t code) { return {Step::Event, static_cast<uint32_t>(code), 0, 0, 0}; }
+// The same step, allowed to be missing.
+inline Step Opt(Step step) {
+  step.flags |= Optional;
+  return step;
+}
+
+// What the recording callback logs and answers.
+struct Recorder {
+  std::vector<Step> log;                // what happened, in order
+  std::set<UINT> watched;               // messages the callback logs
+  std::set<int32_t> events;             // EventWait results logged; all when empty
+  std::map<UINT, LRESULT> results;      // callback results; ProcessDefaultEvents otherwise
+  std::function<void(HWND, UINT, WPARAM, LPARAM)> hook;  // run for every message, or empty
+};
+extern Recorder recorder;
+
+// A window callback that logs the watched messages and answers from recorder.results.
+LRESULT CALLBACK RecordingCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// EventWait that logs every non-zero result with the event window.
+int32_t RecordedWait(int32_t timeout);
+// Logs EventWait(0) results until it returns 0 (at most 200 calls).
+void DrainEvents(void);
+// Compares the log with expected as a whole, printing both on a mismatch; clears the log.
+void ExpectSequence(const std::vector<Step>& expected);
+
+// Delivers every message and event waiting (bounded: at most 3 s and 2000 turns, ending after
+// 50 ms without anything), then clears the log.
+void Flush(DWORD quietMs = 50);
+// Runs EventWait(10) until done() holds, at most timeoutMs; whether it held.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+
+// ---------------------------------------------------------------------------------------------
+// Windows and heaps
+// ---------------------------------------------------------------------------------------------
+
+// Opens a hidden captioned window of client size 200 × 100 at (x, y); its number.
+int32_t OpenHidden(int32_t number = -1, int32_t x = 50, int32_t y = 50);
+// The class name of a native window.
+std::string ClassOf(HWND window);
+// Registers (once) and creates a plain window of a test class with the given procedure.
+HWND CreatePlain(const char* className, WNDPROC proc, DWORD style, HWND parent, int x, int y,
+                 int width, int height, int id = 0);
+// Busy blocks of MainHeap and BlockHeap together: shows what a call leaves allocated.
+int RuntimeHeapBlocks(void);
+
+// ---------------------------------------------------------------------------------------------
+// Real input and the platform
+// ---------------------------------------------------------------------------------------------
+
+// Is this Wine?
+bool IsWine(void);
+// NOTE: without a window manager Wine leaves a window's frame to the X server, which draws none:
+// only the client area shows and a click on the caption hits the root window. Wine draws frames
+// itself when its X11 driver is told not to ask for decorations, which tests of real input need.
+// Sets that for this executable; has effect when run before the process's first window.
+void UseWineDrawnFrames(void);
+// Runs xdotool with args and delivers events while it runs, until it has finished (at most
+// 15 s); false when it could not be run or did not finish.
+bool Xdotool(const std::string& args);
+// Presses and releases a key with SendInput, holding Shift around it when shift is set.
+void PressKey(WORD key, bool shift = false);
+// Sets full-window dragging for the life of the object and puts the old setting back after.
+struct DragFullWindows {
+  explicit DragFullWindows(bool on);
+  ~DragFullWindows();
+  BOOL previous;  // the setting before
+};
+// Makes window the foreground window, delivering events until it is (at most 3 s); whether it
+// is. Real key presses go to the foreground window's focus.
+bool BringToFront(HWND window);
+// The screen point of window's close box, found by hit-testing its caption; false for none.
+bool FindCloseBox(HWND window, POINT* point);
