@@ -60,13 +60,26 @@ start_wine() {
   WINESERVER_STARTED=1
   if [ ! -f "$WINEPREFIX/.lunetrix-booted" ]; then
     wineboot -i </dev/null >/dev/null 2>&1
-    # A crash prints a backtrace and ends the process instead of waiting on a dialog.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
-      </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.lunetrix-booted"
   else
     wineboot </dev/null >/dev/null 2>&1 || true
   fi
+  configure_wine
+}
+
+# Settings of the prefix, applied once per version of this list.
+configure_wine() {
+  local marker="$WINEPREFIX/.lunetrix-settings-2"
+  [ -f "$marker" ] && return
+  # A crash prints a backtrace and ends the process instead of waiting on a dialog.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+    </dev/null >/dev/null 2>&1
+  # NOTE: with no window manager on Xvfb, Wine leaves window frames to the (absent) manager and
+  # a window has no caption to drag or close box to click. Undecorated, Wine draws the frame
+  # itself, as Windows does.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1
+  touch "$marker"
 }
 
 stop_all() {
