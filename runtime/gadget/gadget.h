@@ -79,3 +79,32 @@ HWND GadgetListSelect(HWND window);
 GadgetThreadState* GadgetThreadStateGet(void);
 // The record of live gadget number, or null (also before GadgetTableInit).
 GadgetRecord* GadgetFind(int32_t number);
+
+// ---------------------------------------------------------------------------------------------
+// The gadget library's start-up and the image gadget
+// ---------------------------------------------------------------------------------------------
+
+constexpr int32_t ImageGadgetKind = 9;
+
+// Gadget event types of the image gadget (they reach the program as GadgetAction).
+constexpr int32_t ImageGadgetLeftClick = 0;         // the control's own STN_CLICKED
+constexpr int32_t ImageGadgetRightClick = 1;        // right button released, not ending a double-click
+constexpr int32_t ImageGadgetLeftDoubleClick = 2;   // WM_LBUTTONDBLCLK
+constexpr int32_t ImageGadgetRightDoubleClick = 3;  // WM_RBUTTONDBLCLK
+constexpr int32_t ImageGadgetDragStart = 14002;     // moved past the drag thresholds, left button down
+
+// Start-up step of the gadget library: the gadget table and per-thread state, then the common
+// controls.
+void GadgetLibraryInit(void);
+// A "STATIC" control in the thread's selected window that shows image (an HBITMAP or HICON) at
+// the image's own size. For number −1 the gadget's dynamic number, otherwise the control's
+// HWND; 0 when no control could be made (for instance with no window selected).
+int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                          HANDLE image, DWORD extendedStyle = 0);
+// The window procedure image gadgets are subclassed with (below GadgetSubclassProc).
+LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+// Sets a gadget's state through its type (an image gadget shows the picture value and repaints
+// before returning); the type's result, or 0 when there is no such gadget.
+int32_t GadgetSetState(int32_t number, int32_t value);
+// A gadget's control, or null when there is no such gadget.
+HWND GadgetGetHandle(int32_t number);

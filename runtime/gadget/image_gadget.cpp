@@ -1,0 +1,232 @@
+// The image gadget: a "STATIC" control that paints a picture itself, sizes itself to it, and
+// reports clicks, double-clicks and drag starts as gadget events.
+//
+// A message to an image gadget runs through GadgetSubclassProc, then ImageGadgetProc, then the
+// "STATIC" class procedure. The picture belongs to the image library: the gadget only shows it
+// and never deletes it.
+#include "gadget.h"
+
+#include <commctrl.h>
+
+static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
+static bool imageGadgetTypeReady;
+static int32_t dragThresholdX;      // SM_CXDRAG, read at the first image gadget
+static int32_t dragThresholdY;      // SM_CYDRAG
+static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
+static bool rightDoubleClicked;     // the next right button release ends a double-click
+
+// ---------------------------------------------------------------------------------------------
+// Start-up
+// ---------------------------------------------------------------------------------------------
+
+void GadgetLibraryInit(void) {
+  GadgetTableInit();
+  INITCOMMONCONTROLSEX controls;
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
+  InitCommonControlsEx(&controls);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Gadget type operations
+// ---------------------------------------------------------------------------------------------
+
+// The picture the gadget shows.
+static int32_t ImageGadgetGetState(GadgetRecord* gadget) {
+  return static_cast<int32_t>(SendMessageA(gadget->handle, STM_GETIMAGE, 0, 0));
+}
+
+// Shows a picture; returns it.
+static int32_t ImageGadgetSetState(GadgetRecord* gadget, int32_t value) {
+  return static_cast<int32_t>(SendMessageA(gadget->handle, STM_SETIMAGE, 0, value));
+}
+
+static void PrepareImageGadgetType(void) {
+  if (imageGadgetTypeReady) return;
+  imageGadgetType = GadgetType{};
+  imageGadgetType.kind = ImageGadgetKind;
+  imageGadgetType.size = sizeof(GadgetType);
+  imageGadgetType.getState = ImageGadgetGetState;
+  imageGadgetType.setState = ImageGadgetSetState;
+  dragThresholdX = GetSystemMetrics(SM_CXDRAG);
+  dragThresholdY = GetSystemMetrics(SM_CYDRAG);
+  imageGadgetTypeReady = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation and state
+// ---------------------------------------------------------------------------------------------
+
+int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                          HANDLE image, DWORD extendedStyle) {
+  GadgetThreadState* state = GadgetThreadStateGet();
+  PrepareImageGadgetType();
+  HWND control = CreateWindowExA(extendedStyle, "STATIC", nullptr,
+                                 WS_CHILD | WS_VISIBLE | SS_NOTIFY, x, y, width, height,
+                                 state->parent, reinterpret_cast<HMENU>(-1), ModuleInstance, nullptr);
+  if (control == nullptr) return 0;
+  staticClassProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ImageGadgetProc)));
+  auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, number));
+  int32_t result = GadgetAttach(number, record, control, &imageGadgetType);
+  if (result == 0) {
+    DestroyWindow(control);  // no number could be given to it: no half-made gadget stays
+    return 0;
+  }
+  ImageGadgetSetState(record, static_cast<int32_t>(reinterpret_cast<uintptr_t>(image)));
+  return result;
+}
+
+int32_t GadgetSetState(int32_t number, int32_t value) {
+  GadgetRecord* gadget = GadgetFind(number);
+  if (gadget == nullptr || gadget->type == nullptr || gadget->type->setState == nullptr) return 0;
+  return gadget->type->setState(gadget, value);
+}
+
+HWND GadgetGetHandle(int32_t number) {
+  GadgetRecord* gadget = GadgetFind(number);
+  return gadget != nullptr ? gadget->handle : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The control's procedure
+// ---------------------------------------------------------------------------------------------
+
+static LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+  return CallWindowProcA(staticClassProc, control, message, wParam, lParam);
+}
+
+// Draws the picture at the client origin at its own size; nothing else is painted.
+static void PaintPicture(GadgetRecord* gadget, HDC dc) {
+  if (gadget->state == 0) return;
+  UINT kind = GetObjectType(reinterpret_cast<HGDIOBJ>(gadget->state)) == OBJ_BITMAP ? DST_BITMAP : DST_ICON;
+  DrawStateA(dc, nullptr, nullptr, static_cast<LPARAM>(gadget->state), 0, 0, 0, 0, 0, kind);
+}
+
+// The size of a bitmap or icon; false when it cannot be measured.
+static bool MeasurePicture(HANDLE picture, SIZE* size) {
+  BITMAP info;
+  if (GetObjectType(picture) == OBJ_BITMAP) {
+    if (GetObjectA(picture, sizeof info, &info) == 0) return false;
+  } else {
+    ICONINFO parts;
+    if (!GetIconInfo(static_cast<HICON>(picture), &parts)) return false;
+    int got = parts.hbmColor ? GetObjectA(parts.hbmColor, sizeof info, &info) : 0;
+    if (parts.hbmMask) DeleteObject(parts.hbmMask);
+    if (parts.hbmColor) DeleteObject(parts.hbmColor);
+    if (got == 0) return false;
+  }
+  size->cx = info.bmWidth;
+  size->cy = info.bmHeight;
+  return true;
+}
+
+// Repaints the part of the owning window that lies under the control.
+static void RepaintUnder(HWND control) {
+  HWND owner = OwningWindow(control);
+  RECT rect;
+  GetWindowRect(control, &rect);
+  ScreenToClient(owner, reinterpret_cast<POINT*>(&rect.left));
+  ScreenToClient(owner, reinterpret_cast<POINT*>(&rect.right));
+  RedrawWindow(owner, &rect, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+// Shows picture: the control takes its size and has repainted when this returns.
+static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
+  gadget->state = reinterpret_cast<uintptr_t>(picture);
+  if (picture == nullptr || GetObjectType(picture) != OBJ_BITMAP) RepaintUnder(control);
+  SIZE size;
+  if (picture != nullptr && MeasurePicture(picture, &size)) {
+    if (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) {
+      size.cx += 4;
+      size.cy += 4;
+    }
+    SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+    InvalidateRect(control, nullptr, FALSE);
+    UpdateWindow(control);
+  }
+  return reinterpret_cast<LRESULT>(picture);
+}
+
+// While a left press is pending: a move past the drag thresholds starts a drag.
+static void DragTest(GadgetRecord* gadget, HWND control, LPARAM lParam) {
+  if (!gadget->dragPending) return;
+  int32_t dx = static_cast<int16_t>(LOWORD(lParam)) - gadget->pressX;
+  int32_t dy = static_cast<int16_t>(HIWORD(lParam)) - gadget->pressY;
+  if (dx > dragThresholdX || dx < -dragThresholdX || dy > dragThresholdY || dy < -dragThresholdY) {
+    gadget->dragPending = 0;
+    ReleaseCapture();
+    GadgetPostEvent(control, ImageGadgetDragStart);
+  }
+}
+
+// The live gadget whose control this is, or null (while being created or destroyed).
+static GadgetRecord* GadgetOfControl(HWND control) {
+  GadgetRecord* gadget = GadgetFind(GetWindowLongA(control, GWL_ID));
+  return gadget != nullptr && gadget->handle == control ? gadget : nullptr;
+}
+
+LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+  GadgetRecord* gadget = GadgetOfControl(control);
+  if (gadget == nullptr) return PassOn(control, message, wParam, lParam);
+  switch (message) {
+    case WM_ENABLE: {
+      RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+      return 0;
+    }
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = BeginPaint(control, &ps);
+      if (dc != nullptr) {
+        PaintPicture(gadget, dc);
+        EndPaint(control, &ps);
+      }
+      return 0;
+    }
+    case WM_PRINT: {
+      if (wParam != 0) PaintPicture(gadget, reinterpret_cast<HDC>(wParam));
+      return 0;
+    }
+    case STM_SETICON:
+    case STM_SETIMAGE: {
+      return ShowPicture(gadget, control, reinterpret_cast<HANDLE>(lParam));
+    }
+    case STM_GETICON:
+    case STM_GETIMAGE: {
+      return static_cast<LRESULT>(gadget->state);
+    }
+    case WM_MOUSEMOVE: {
+      DragTest(gadget, control, lParam);
+      return PassOn(control, message, wParam, lParam);
+    }
+    case WM_LBUTTONDOWN: {
+      gadget->dragPending = 1;
+      gadget->pressX = static_cast<int16_t>(LOWORD(lParam));
+      gadget->pressY = static_cast<int16_t>(HIWORD(lParam));
+      SetCapture(control);
+      return PassOn(control, message, wParam, lParam);
+    }
+    case WM_LBUTTONUP: {
+      if (gadget->dragPending) {
+        gadget->dragPending = 0;
+        ReleaseCapture();
+      }
+      return PassOn(control, message, wParam, lParam);
+    }
+    case WM_LBUTTONDBLCLK: {
+      GadgetPostEvent(control, ImageGadgetLeftDoubleClick);
+      return 0;
+    }
+    case WM_RBUTTONUP: {
+      if (rightDoubleClicked) rightDoubleClicked = false;
+      else GadgetPostEvent(control, ImageGadgetRightClick);
+      return 0;
+    }
+    case WM_RBUTTONDBLCLK: {
+      GadgetPostEvent(control, ImageGadgetRightDoubleClick);
+      rightDoubleClicked = true;
+      return 0;
+    }
+  }
+  return PassOn(control, message, wParam, lParam);
+}
