@@ -1,0 +1,95 @@
+// Lunetrix's life: start-up in its fixed order, the window, the 10 ms main loop, the end.
+#include <string.h>
+
+#include "gadget.h"
+#include "image.h"
+#include "lunetrix.h"
+#include "window.h"
+
+AppState app;
+
+int32_t SetUpWindow(void) {
+  app.mainWindow = WindowOpen(-1, WindowLeft, WindowTop, ClientWidth, ClientHeight, "Lunetrix",
+                              WindowFlags);
+  if (app.mainWindow == 0) return 0;
+  HWND window = WindowGetHandle(app.mainWindow);
+  if (GadgetListSelect(window) != nullptr) {
+    app.displayImage = ImageCreate(-1, LensWidth, LensHeight);
+    app.imageGadget = ImageGadgetCreate(-1, GadgetX, GadgetY, LensWidth, LensHeight,
+                                        reinterpret_cast<HANDLE>(ImageGetHandle(app.displayImage)));
+  }
+  // Layered with full opacity: nothing changes on the screen, but the window stays out of its
+  // own screen copies.
+  SetWindowLongA(window, GWL_EXSTYLE, WS_EX_LAYERED);
+  SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+  return 0;
+}
+
+// NOTE: frames are taken beneath the gadget, whose place on the screen depends on the frame
+// sizes of the platform (13, 39 from the outer corner on Windows, other numbers under Wine), so
+// the offset is measured once the window stands.
+void MeasureGadgetOffset(void) {
+  app.gadgetOffsetX = DefaultGadgetOffsetX;
+  app.gadgetOffsetY = DefaultGadgetOffsetY;
+  HWND window = WindowGetHandle(app.mainWindow);
+  HWND gadget = GadgetGetHandle(app.imageGadget);
+  RECT outer, inner;
+  if (window && gadget && GetWindowRect(window, &outer) && GetWindowRect(gadget, &inner)) {
+    app.gadgetOffsetX = inner.left - outer.left;
+    app.gadgetOffsetY = inner.top - outer.top;
+  }
+}
+
+LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_MOVING) {
+    const RECT* next = reinterpret_cast<const RECT*>(lParam);
+    RenderFrame(next->left + app.gadgetOffsetX, next->top + app.gadgetOffsetY);
+  }
+  return ProcessDefaultEvents;
+}
+
+void StartRuntime(void) {
+  CoreStart();
+  StringInit();
+  BlockHeapInit();
+  DrawingLibraryInit();
+  WindowSystemInit();
+  GadgetLibraryInit();
+  DecoderListReset();
+  ImageLibraryInit();
+  MemoryInit();
+  PngDecoderRegister();
+}
+
+void EndRuntime(void) {
+  MemoryEnd();
+  ImageFreeAll();
+  WindowSystemEnd();
+  BlockHeapEnd();
+  CoreEnd();
+}
+
+static void MainLoop(void) {
+  for (;;) {
+    app.lastEvent = EventWait(FrameWaitMs);
+    if (app.lastEvent == CloseRequest) app.quitFlag = 1;
+    int32_t top = WindowGetY(app.mainWindow);
+    int32_t left = WindowGetX(app.mainWindow);
+    RenderFrame(left + app.gadgetOffsetX, top + app.gadgetOffsetY);
+    if (app.quitFlag) return;
+  }
+}
+
+void LunetrixMain(void) {
+  memset(&app, 0, sizeof app);
+  StartRuntime();
+  AllocateLensBuffers();
+  ScreenCaptureInit();  // before the window is first shown
+  SetUpWindow();
+  MeasureGadgetOffset();
+  BuildLensTable("Bumpmap.png", "Color.png");
+  EventSetCallback(MoveCallback);
+  // Without a window no close request could ever end the loop: the program ends at once.
+  if (app.mainWindow != 0) MainLoop();
+  EndRuntime();
+}

@@ -1,0 +1,56 @@
+// Lunetrix: the application's own state and procedures around the lens (start-up, the window,
+// picture loading, screen capture and rendering).
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "lens.h"
+
+constexpr int32_t WindowLeft = 100, WindowTop = 100;      // outer top-left corner at opening
+constexpr int32_t ClientWidth = 520, ClientHeight = 220;  // client area of the window
+constexpr uint32_t WindowFlags = 0x00C80000;              // WS_CAPTION | WS_SYSMENU
+constexpr int32_t GadgetX = 10, GadgetY = 10;             // image gadget in the client area
+constexpr int32_t DefaultGadgetOffsetX = 13;              // outer corner to gadget, on Windows
+constexpr int32_t DefaultGadgetOffsetY = 39;
+constexpr int32_t FrameWaitMs = 10;                       // each wait for an event
+
+// The application's process-wide variables, cleared as the entry point's first step.
+struct AppState {
+  int32_t mainWindow;    // number of the window; 0 when it could not be opened
+  int32_t displayImage;  // number of the 500 × 200 image that takes captures and frames
+  int32_t imageGadget;   // number of the image gadget that shows displayImage
+  volatile int32_t renderBusy;  // 1 while a frame is being rendered: drops re-entrant requests
+  int32_t lastEvent;     // what the last wait returned
+  int32_t quitFlag;      // 1 once the close event has arrived
+  int32_t gadgetOffsetX;  // from the window's outer left edge to the gadget's left edge
+  int32_t gadgetOffsetY;  // from the window's outer top edge to the gadget's top edge
+};
+extern AppState app;
+
+// The whole program: start-up, window, table, main loop, end; the process exits with code 0.
+[[noreturn]] void LunetrixMain(void);
+// The runtime's start-up steps in their fixed order, and its end steps (MainHeap goes last and
+// the process ends with exit code 0).
+void StartRuntime(void);
+[[noreturn]] void EndRuntime(void);
+
+// Opens the window with its display image and image gadget, and makes it layered; returns 0.
+int32_t SetUpWindow(void);
+// The window callback: renders a frame at the place a WM_MOVING rectangle announces.
+LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Measures where the image gadget lies relative to the window's outer corner.
+void MeasureGadgetOffset(void);
+
+// Loads the two pictures, scaled to 500 × 200 when they have another size, and fills the lens
+// table from them; returns 0.
+int32_t BuildLensTable(const char* bumpName, const char* colourName);
+// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0.
+int32_t RenderFrame(int32_t x, int32_t y);
+// Copies a screen rectangle into the display image at its top-left corner; returns 0.
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
+// Whole-picture transfers between an image and a pixel buffer; 1 when GDI reports success.
+int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
+int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
+// Prepares the screen copy before the window is first shown (see CaptureScreen).
+void ScreenCaptureInit(void);

@@ -1,0 +1,156 @@
+// Lunetrix end to end: the real program over a known backdrop, read off the real screen.
+#include <math.h>
+
+#include <gtest/gtest.h>
+
+#include "driver.h"
+#include "test_support.h"
+
+void TestStartup(void) {}  // the driver uses no part of the runtime
+
+namespace {
+
+// A bump map with real displacements: crossing waves over the whole byte range.
+Pixels RippledBump(int32_t width = 500, int32_t height = 200) {
+  Pixels p(width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      p.At(x, y)[0] = static_cast<uint8_t>(127.5 + 127.5 * sin(x / 9.0 + y / 23.0));
+      p.At(x, y)[1] = static_cast<uint8_t>(127.5 + 127.5 * cos(y / 7.0 - x / 31.0));
+      p.At(x, y)[2] = static_cast<uint8_t>(x ^ y);  // plays no part
+    }
+  return p;
+}
+
+// A colour map with real tints: every channel varies, from 0 to 255.
+Pixels TintedColour(int32_t width = 500, int32_t height = 200) {
+  Pixels p(width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      p.At(x, y)[0] = static_cast<uint8_t>(255 - x * 255 / (width - 1));
+      p.At(x, y)[1] = static_cast<uint8_t>(128 + 127 * sin(y / 11.0));
+      p.At(x, y)[2] = static_cast<uint8_t>(y * 255 / (height - 1));
+    }
+  return p;
+}
+
+class Lens : public testing::Test {
+ protected:
+  Backdrop backdrop;
+  TempDir dir;
+
+  void Write(const char* name, const Pixels& picture) {
+    ASSERT_TRUE(WritePng(dir.File(name), picture)) << name;
+  }
+
+  // Waits (up to 10 s) until the view shows the backdrop beneath the gadget through the lens;
+  // what the last look found when it never does.
+  static std::string WaitForView(Lunetrix& program, const Pixels& bump, const Pixels& colour) {
+    std::string differences = "the image gadget never appeared";
+    PumpUntil([&] {
+      HWND gadget = program.Gadget();  // made just after the window is shown
+      RECT rect{};
+      if (gadget == nullptr || !GetWindowRect(gadget, &rect)) return false;
+      if (rect.right - rect.left != 500 || rect.bottom - rect.top != 200) {
+        differences = "the image gadget is not 500 x 200";
+        return false;
+      }
+      differences = CompareViews(ExpectedView(BackdropUnder(rect), bump, colour), ReadScreen(rect));
+      return differences.empty();
+    }, 10000);
+    return differences;
+  }
+
+  void RunAndCompare(const Pixels& bump, const Pixels& colour) {
+    Lunetrix program(dir.path());
+    ASSERT_TRUE(program.started());
+    ASSERT_NE(program.WaitForWindow(), nullptr);
+    EXPECT_EQ(WaitForView(program, bump, colour), "");
+    EXPECT_EQ(program.CloseAndWait(), 0);
+  }
+};
+
+TEST_F(Lens, ViewIsTheBackdropBentAndTintedAndCloseExitsWithZero) {
+  Pixels bump = RippledBump(), colour = TintedColour();
+  Write("Bumpmap.png", bump);
+  Write("Color.png", colour);
+  Lunetrix program(dir.path());
+  ASSERT_TRUE(program.started());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 520);
+  EXPECT_EQ(client.bottom, 220);
+  EXPECT_EQ(WaitForView(program, bump, colour), "");
+  EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
+TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
+  Pixels bump = RippledBump(), colour = TintedColour();
+  Write("Bumpmap.png", bump);
+  Write("Color.png", colour);
+  Lunetrix program(dir.path());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(WaitForView(program, bump, colour), "");
+
+  RECT before;
+  GetWindowRect(window, &before);
+  POINT clientOrigin{0, 0};
+  ClientToScreen(window, &clientOrigin);
+  int x = before.left + 150, y = (before.top + clientOrigin.y) / 2;  // on the caption
+  std::string path = "mousemove " + std::to_string(x) + " " + std::to_string(y) +
+                     " sleep 0.2 mousedown 1 sleep 0.2";
+  for (int step = 1; step <= 12; ++step)
+    path += " mousemove " + std::to_string(x + step * 15) + " " + std::to_string(y + step * 8) +
+            " sleep 0.05";
+  path += " sleep 0.2 mouseup 1";
+  ASSERT_TRUE(Xdotool(path));
+  RECT after{};
+  EXPECT_TRUE(PumpUntil([&] {
+    GetWindowRect(window, &after);
+    return after.left == before.left + 180 && after.top == before.top + 96;
+  }, 15000)) << "window at " << after.left << "," << after.top;
+  // The view now shows the backdrop beneath the new place.
+  EXPECT_EQ(WaitForView(program, bump, colour), "");
+  EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
+TEST_F(Lens, WithoutABumpMapEveryPixelComesFromSixUpAndLeft) {
+  Write("Color.png", TintedColour());
+  RunAndCompare(Pixels(), TintedColour());
+}
+
+TEST_F(Lens, WithoutAColourMapTheViewIsBlack) {
+  Write("Bumpmap.png", RippledBump());
+  RunAndCompare(RippledBump(), Pixels());
+}
+
+TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
+  // A damaged signature, and a file of zero length.
+  HANDLE file = CreateFileA(dir.File("Bumpmap.png").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "\x89PNX\r\n\x1a\nrest of a file", 22, &written, nullptr);
+  CloseHandle(file);
+  CloseHandle(CreateFileA(dir.File("Color.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          0, nullptr));
+  RunAndCompare(Pixels(), Pixels());
+}
+
+TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
+  // 250 × 80 and 1000 × 400: each view pixel (x, y) takes picture pixel (x × W / 500, y × H / 200).
+  Pixels smallBump = RippledBump(250, 80), bigColour = TintedColour(1000, 400);
+  Write("Bumpmap.png", smallBump);
+  Write("Color.png", bigColour);
+  Pixels bump(500, 200), colour(500, 200);
+  for (int32_t y = 0; y < 200; ++y)
+    for (int32_t x = 0; x < 500; ++x) {
+      memcpy(bump.At(x, y), smallBump.At(x * 250 / 500, y * 80 / 200), 4);
+      memcpy(colour.At(x, y), bigColour.At(x * 1000 / 500, y * 400 / 200), 4);
+    }
+  RunAndCompare(bump, colour);
+}
+
+}  // namespace
