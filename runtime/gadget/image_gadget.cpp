@@ -141,7 +141,11 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
       size.cx += 4;
       size.cy += 4;
     }
-    SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+    // A control already of that size (every frame of the lens) skips the no-op resize.
+    RECT now;
+    GetWindowRect(control, &now);
+    if (now.right - now.left != size.cx || now.bottom - now.top != size.cy)
+      SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
     InvalidateRect(control, nullptr, FALSE);
     UpdateWindow(control);
   }
