@@ -262,16 +262,23 @@ constexpr int NumbersPerWorker = 40;
 struct Shared {
   volatile LONG published[256];  // numbers of dynamic objects, live or released since
   volatile LONG stop;
-  volatile LONG badFinds;         // a found record that was not a whole live record
+  volatile LONG badFinds;         // a lookup that returned a record its number does not name
+  volatile LONG badOwnRecords;    // a worker's own live record found altered
   volatile LONG duplicateYields;  // an enumeration that yielded a number twice
   volatile LONG outOfOrder;       // numbered objects not in rising order
   volatile LONG enumerations;
+  void* volatile slots[Workers * NumbersPerWorker];  // numbered slots' addresses, once known
   std::vector<int32_t> live[Workers];  // what each worker left alive at its end
 } shared;
 
-void CheckFound(Record* r) {
-  if (r != nullptr && (r->self != r || (r->token >> 24) != 0xA5))
-    InterlockedIncrement(&shared.badFinds);
+// What a lookup of another worker's number may return: nothing, or the very record the number
+// names (its slot, or for a dynamic number the address itself). The record's contents are not
+// looked at: its owner may release it at any moment, which only the owner can know.
+void CheckForeignFind(int32_t n, void* found) {
+  if (found == nullptr) return;
+  bool numbered = n >= 0 && n < Workers * NumbersPerWorker;
+  void* named = numbered ? shared.slots[n] : reinterpret_cast<void*>(static_cast<uintptr_t>(n));
+  if (found != named) InterlockedIncrement(&shared.badFinds);
 }
 
 DWORD WINAPI Worker(void* arg) {
@@ -286,6 +293,7 @@ DWORD WINAPI Worker(void* arg) {
       auto* r = static_cast<Record*>(ObjectAllocate(table, n));
       r->self = r;
       r->token = 0xA5000000u | (i & 0xFFFFFF);
+      if (!dynamic) shared.slots[n] = r;  // slots never move: known before anyone finds it
       __atomic_store_n(&r->handle, uintptr_t{0x1000} + i, __ATOMIC_RELEASE);
       int32_t number = dynamic ? NumberOf(r) : n;
       mine.erase(std::remove(mine.begin(), mine.end(), number), mine.end());  // reuse freed it
@@ -295,9 +303,14 @@ DWORD WINAPI Worker(void* arg) {
       size_t k = random.Next() % mine.size();
       if (ObjectFind(table, mine[k]) != nullptr) ObjectRelease(table, mine[k]);
       mine.erase(mine.begin() + k);
-    } else {  // find anybody's
-      CheckFound(static_cast<Record*>(ObjectFind(table, shared.published[random.Next() % 256])));
-      CheckFound(static_cast<Record*>(ObjectFind(table, static_cast<int32_t>(random.Next() % 200))));
+    } else {  // find one of mine (whole and unchanged), and anybody's
+      auto* own = static_cast<Record*>(ObjectFind(table, mine[random.Next() % mine.size()]));
+      if (own == nullptr || own->self != own || (own->token >> 24) != 0xA5)
+        InterlockedIncrement(&shared.badOwnRecords);
+      int32_t dynamicNumber = shared.published[random.Next() % 256];
+      CheckForeignFind(dynamicNumber, ObjectFind(table, dynamicNumber));
+      int32_t numbered = static_cast<int32_t>(random.Next() % (Workers * NumbersPerWorker));
+      CheckForeignFind(numbered, ObjectFind(table, numbered));
     }
   }
   shared.live[w] = mine;
@@ -340,6 +353,7 @@ TEST(ObjectTable, ConcurrentCreationFindReleaseAndEnumerationLoseNothing) {
   for (HANDLE h : threads) CloseHandle(h);
 
   EXPECT_EQ(shared.badFinds, 0);
+  EXPECT_EQ(shared.badOwnRecords, 0);
   EXPECT_EQ(shared.duplicateYields, 0);
   EXPECT_EQ(shared.outOfOrder, 0);
   EXPECT_GT(shared.enumerations, 0);
