@@ -24,6 +24,7 @@ LRESULT CALLBACK RecordingCallback(HWND window, UINT message, WPARAM wParam, LPA
 
 int32_t RecordedWait(int32_t timeout) {
   int32_t code = EventWait(timeout);
+  if (code != 0 && recorder.onEvent) recorder.onEvent(code);
   if (code != 0 && (recorder.events.empty() || recorder.events.count(code)))
     recorder.log.push_back({Step::Event, static_cast<uint32_t>(code), 0, EventGetWindow(), 0});
   return code;

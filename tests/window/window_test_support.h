@@ -57,6 +57,7 @@ struct Recorder {
   std::set<int32_t> events;             // EventWait results logged; all when empty
   std::map<UINT, LRESULT> results;      // callback results; ProcessDefaultEvents otherwise
   std::function<void(HWND, UINT, WPARAM, LPARAM)> hook;  // run for every message, or empty
+  std::function<void(int32_t)> onEvent;  // run for every non-zero EventWait result, or empty
 };
 extern Recorder recorder;
 

@@ -1,0 +1,274 @@
+// The image gadget: showing and sizing to pictures, clearing, and mouse actions as events.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "gadget.h"
+#include "image.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_test_support.h"
+
+namespace {
+
+// The colour of pixel (x, y) of the test pictures: no two neighbours alike.
+COLORREF PatternColour(int x, int y) { return RGB(x * 5 + y, y * 3, (x ^ y) * 7); }
+
+// A display-format image of width × height painted with the pattern; its number.
+int32_t PatternImage(int32_t width, int32_t height) {
+  int32_t image = ImageCreate(-1, width, height);
+  std::vector<uint32_t> pixels(size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      COLORREF c = PatternColour(x, y);
+      pixels[size_t(y) * width + x] = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+    }
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  HDC dc = GetDC(nullptr);
+  SetDIBits(dc, reinterpret_cast<HBITMAP>(ImageGetHandle(image)), 0, height, pixels.data(), &info,
+            DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  return image;
+}
+
+// What the screen shows inside a window's rectangle, as 0x00RRGGBB values.
+std::vector<uint32_t> VisiblePixels(HWND window) {
+  RECT r;
+  GetWindowRect(window, &r);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  std::vector<uint32_t> out(size_t(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, section);
+  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+  GdiFlush();
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint32_t*>(bits)[i] & 0xFFFFFF;
+  SelectObject(memory, old);
+  DeleteObject(section);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return out;
+}
+
+// How many pixels of the control's screen area show the pattern at their own place.
+int PatternPixelsShown(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  std::vector<uint32_t> shown = VisiblePixels(control);
+  int w = r.right - r.left, matches = 0;
+  for (size_t i = 0; i < shown.size(); ++i) {
+    COLORREF c = PatternColour(static_cast<int>(i % w), static_cast<int>(i / w));
+    matches += shown[i] == static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
+  }
+  return matches;
+}
+
+SIZE ControlSize(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+class ImageGadget : public testing::Test {
+ protected:
+  int32_t window = 0;
+  HWND native = nullptr;
+
+  void SetUp() override {
+    window = WindowOpen(-1, 100, 100, 520, 220, "Gadgets", 0x00C80000);
+    ASSERT_NE(window, 0);
+    native = WindowGetHandle(window);
+    ASSERT_EQ(GadgetListSelect(native), native);
+    Flush();
+  }
+
+  std::vector<std::string> gadgetEvents;  // "type@gadget" of every GadgetAction, in order
+
+  // Records every gadget event that EventWait returns, while input is delivered too.
+  void RecordGadgetEvents() {
+    recorder.onEvent = [this](int32_t code) {
+      if (code == GadgetAction)
+        gadgetEvents.push_back(std::to_string(EventGetType()) + "@" + std::to_string(EventGetItem()));
+    };
+  }
+
+  // The gadget events recorded since the last call, once the queue has been quiet for a moment.
+  std::vector<std::string> GadgetEvents() {
+    Flush(300);
+    std::vector<std::string> events;
+    events.swap(gadgetEvents);
+    return events;
+  }
+
+  // The screen point at (x, y) of a control's client area, for xdotool.
+  static std::string At(HWND control, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(control, &p);
+    return std::to_string(p.x) + " " + std::to_string(p.y);
+  }
+};
+
+TEST_F(ImageGadget, ShowsItsPictureAtTenTenAndTakesItsSize) {
+  int32_t image = PatternImage(500, 200);
+  int32_t gadget = ImageGadgetCreate(-1, 10, 10, 500, 200,
+                                     reinterpret_cast<HANDLE>(ImageGetHandle(image)));
+  ASSERT_NE(gadget, 0);
+  HWND control = GadgetGetHandle(gadget);
+  ASSERT_NE(control, nullptr);
+  EXPECT_EQ(ClassOf(control), "Static");
+  EXPECT_EQ(GetWindowLongA(control, GWL_ID), gadget);
+  POINT origin{0, 0};
+  MapWindowPoints(control, native, &origin, 1);
+  EXPECT_EQ(origin.x, 10);
+  EXPECT_EQ(origin.y, 10);
+  EXPECT_EQ(ControlSize(control).cx, 500);
+  EXPECT_EQ(ControlSize(control).cy, 200);
+  Flush();
+  EXPECT_EQ(PatternPixelsShown(control), 500 * 200);  // the whole picture, pixel for pixel
+  EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), ImageGetHandle(image));
+}
+
+TEST_F(ImageGadget, SizesItselfToThePictureWhateverWasAsked) {
+  int32_t image = PatternImage(300, 100);
+  HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
+  int32_t plain = ImageGadgetCreate(-1, 10, 10, 500, 200, bitmap);
+  int32_t edged = ImageGadgetCreate(-1, 10, 110, 50, 20, bitmap, WS_EX_CLIENTEDGE);
+  ASSERT_NE(plain, 0);
+  ASSERT_NE(edged, 0);
+  EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cx, 300);
+  EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, 100);
+  EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, 304);
+  EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, 104);
+}
+
+TEST_F(ImageGadget, SettingStateReturnsTheHandleAndZeroClearsThePicture) {
+  int32_t image = PatternImage(200, 100), other = PatternImage(120, 60);
+  int32_t gadget = ImageGadgetCreate(-1, 10, 10, 500, 200,
+                                     reinterpret_cast<HANDLE>(ImageGetHandle(image)));
+  HWND control = GadgetGetHandle(gadget);
+  EXPECT_EQ(GadgetSetState(gadget, ImageGetHandle(other)), ImageGetHandle(other));
+  EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), ImageGetHandle(other));
+  EXPECT_EQ(ControlSize(control).cx, 120);
+  Flush();
+  EXPECT_EQ(PatternPixelsShown(control), 120 * 60);
+
+  EXPECT_EQ(GadgetSetState(gadget, 0), 0);
+  EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), 0);
+  EXPECT_EQ(ControlSize(control).cx, 120);  // the size stays as it was
+  EXPECT_EQ(ControlSize(control).cy, 60);
+  Flush();
+  EXPECT_LT(PatternPixelsShown(control), 120 * 60 / 50);  // the window shows through again
+  // Neither image was deleted by the gadget.
+  BITMAP info;
+  EXPECT_NE(GetObjectA(reinterpret_cast<HGDIOBJ>(ImageGetHandle(image)), sizeof info, &info), 0);
+  EXPECT_EQ(GadgetSetState(12345, ImageGetHandle(image)), 0);  // no such gadget
+}
+
+TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
+  std::vector<uint8_t> andMask(32 * 32 / 8, 0x00), colour(32 * 32 * 4);
+  for (int i = 0; i < 32 * 32; ++i) {
+    COLORREF c = PatternColour(i % 32, i / 32);
+    colour[i * 4] = GetBValue(c);
+    colour[i * 4 + 1] = GetGValue(c);
+    colour[i * 4 + 2] = GetRValue(c);
+  }
+  HICON icon = CreateIcon(GetModuleHandleA(nullptr), 32, 32, 1, 32, andMask.data(), colour.data());
+  ASSERT_NE(icon, nullptr);
+  int32_t gadget = ImageGadgetCreate(-1, 10, 10, 500, 200, icon);
+  HWND control = GadgetGetHandle(gadget);
+  EXPECT_EQ(ControlSize(control).cx, 32);
+  EXPECT_EQ(ControlSize(control).cy, 32);
+  Flush();
+  EXPECT_EQ(PatternPixelsShown(control), 32 * 32);
+  EXPECT_EQ(SendMessageA(control, STM_GETICON, 0, 0), reinterpret_cast<LRESULT>(icon));
+  DestroyWindow(control);
+  DestroyIcon(icon);
+}
+
+TEST_F(ImageGadget, ReusingANumberDestroysTheFirstControl) {
+  int32_t image = PatternImage(50, 50);
+  HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
+  HWND first = reinterpret_cast<HWND>(ImageGadgetCreate(5, 10, 10, 50, 50, bitmap));
+  ASSERT_TRUE(IsWindow(first));
+  EXPECT_EQ(GadgetGetHandle(5), first);
+  HWND second = reinterpret_cast<HWND>(ImageGadgetCreate(5, 100, 10, 50, 50, bitmap));
+  ASSERT_TRUE(IsWindow(second));
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_EQ(GadgetGetHandle(5), second);
+}
+
+TEST_F(ImageGadget, NoParentOrANumberBelowMinusOneMakesNoGadget) {
+  int32_t image = PatternImage(50, 50);
+  HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
+  EXPECT_EQ(ImageGadgetCreate(-7, 10, 10, 50, 50, bitmap), 0);
+  HWND strays = FindWindowExA(native, nullptr, "Static", nullptr);
+  EXPECT_EQ(strays, nullptr) << "a control without a number was left behind";
+  GadgetListSelect(nullptr);
+  EXPECT_EQ(ImageGadgetCreate(-1, 10, 10, 50, 50, bitmap), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mouse actions, with the real mouse
+// ---------------------------------------------------------------------------------------------
+
+class ImageGadgetInput : public ImageGadget {
+ protected:
+  int32_t gadget = 0;
+  HWND control = nullptr;
+  std::string id;
+
+  void SetUp() override {
+    ImageGadget::SetUp();
+    ShowWindow(native, SW_SHOW);
+    int32_t image = PatternImage(200, 100);
+    gadget = ImageGadgetCreate(-1, 10, 10, 200, 100, reinterpret_cast<HANDLE>(ImageGetHandle(image)));
+    ASSERT_NE(gadget, 0);
+    control = GadgetGetHandle(gadget);
+    id = std::to_string(gadget);
+    ASSERT_TRUE(BringToFront(native));
+    Flush();
+    RecordGadgetEvents();
+  }
+};
+
+TEST_F(ImageGadgetInput, LeftClickAndDoubleClick) {
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 click 1"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id}));
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click --repeat 2 --delay 80 1"));
+  // The second press of a double-click is no click of its own.
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id, "2@" + id}));
+}
+
+TEST_F(ImageGadgetInput, RightClickAndDoubleClick) {
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 click 3"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id}));
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click --repeat 2 --delay 80 3"));
+  // The release that ends the double-click gives no further right click.
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id}));
+}
+
+TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
+  ASSERT_EQ(GetSystemMetrics(SM_CXDRAG), 4);
+  // Back and forth within 4 pixels, then release: no drag.
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 mousedown 1 sleep 0.1" +
+                      " mousemove " + At(control, 54, 50) + " sleep 0.1 mousemove " +
+                      At(control, 46, 46) + " sleep 0.1 mousemove " + At(control, 50, 54) +
+                      " sleep 0.1 mouseup 1"));
+  std::vector<std::string> events = GadgetEvents();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 0);
+  // Five pixels to the right: one drag start, and no more for further moves.
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 100, 50) + " sleep 0.8 mousedown 1 sleep 0.1" +
+                      " mousemove " + At(control, 105, 50) + " sleep 0.1 mousemove " +
+                      At(control, 130, 60) + " sleep 0.1 mouseup 1"));
+  events = GadgetEvents();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 1);
+}
+
+}  // namespace
