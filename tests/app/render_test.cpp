@@ -1,0 +1,179 @@
+// The application around the lens: its window, picture loading, pixel transfers, the move
+// callback and the frame guard.
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include "gadget.h"
+#include "image.h"
+#include "lunetrix.h"
+#include "test_support.h"
+#include "window.h"
+#include "window_test_support.h"
+
+namespace {
+
+// A file in the temporary directory, removed at the end.
+struct TempFile {
+  std::string path;
+  explicit TempFile(const char* name) {
+    char dir[MAX_PATH];
+    GetTempPathA(MAX_PATH, dir);
+    path = std::string(dir) + name;
+  }
+  ~TempFile() { DeleteFileA(path.c_str()); }
+};
+
+// Writes an RGB PNG whose pixel (x, y) has blue x, green y, red x ^ y (all mod 256).
+bool WritePattern(const std::string& path, int width, int height) {
+  std::vector<uint8_t> bgr(size_t(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &bgr[(size_t(y) * width + x) * 3];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = static_cast<uint8_t>(x ^ y);
+    }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_BGR;
+  return png_image_write_to_file(&image, path.c_str(), 0, bgr.data(), width * 3, nullptr) != 0;
+}
+
+class App : public testing::Test {
+ protected:
+  void SetUp() override {
+    SetUpWindow();
+    ASSERT_NE(app.mainWindow, 0);
+    ASSERT_NE(app.displayImage, 0);
+    ASSERT_NE(app.imageGadget, 0);
+    MeasureGadgetOffset();
+    Flush();
+  }
+};
+
+TEST_F(App, TheWindowIsLayeredWithItsGadgetAndBlackImage) {
+  HWND window = WindowGetHandle(app.mainWindow);
+  char title[32];
+  GetWindowTextA(window, title, sizeof title);
+  EXPECT_STREQ(title, "Lunetrix");
+  // The extended style was replaced by the layered style alone; the system itself keeps
+  // WS_EX_WINDOWEDGE on a captioned window.
+  EXPECT_EQ(GetWindowLongA(window, GWL_EXSTYLE) & ~WS_EX_WINDOWEDGE, WS_EX_LAYERED);
+  BYTE alpha = 0;
+  DWORD flags = 0;
+  ASSERT_TRUE(GetLayeredWindowAttributes(window, nullptr, &alpha, &flags));
+  EXPECT_EQ(alpha, 255);
+  EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, 520);
+  EXPECT_EQ(client.bottom, 220);
+  EXPECT_EQ(ImageGetWidth(app.displayImage), 500);
+  EXPECT_EQ(ImageGetHeight(app.displayImage), 200);
+  std::vector<uint8_t> pixels(LensBufferBytes, 0x55);
+  EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
+  for (int32_t i = 0; i < LensPixels; ++i)
+    ASSERT_EQ(pixels[i * 4] | pixels[i * 4 + 1] | pixels[i * 4 + 2], 0) << "pixel " << i;
+}
+
+// The gadget lies at the measured offset from the window's outer corner, wherever the platform's
+// frame puts the client area (13, 39 on Windows; other numbers under Wine).
+TEST_F(App, GadgetOffsetIsWhereTheGadgetLies) {
+  RECT outer, gadget;
+  GetWindowRect(WindowGetHandle(app.mainWindow), &outer);
+  GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget);
+  EXPECT_EQ(app.gadgetOffsetX, gadget.left - outer.left);
+  EXPECT_EQ(app.gadgetOffsetY, gadget.top - outer.top);
+  POINT client{0, 0};
+  ClientToScreen(WindowGetHandle(app.mainWindow), &client);
+  EXPECT_EQ(gadget.left, client.x + 10);
+  EXPECT_EQ(gadget.top, client.y + 10);
+  EXPECT_EQ(WindowGetX(app.mainWindow), 100);
+  EXPECT_EQ(WindowGetY(app.mainWindow), 100);
+}
+
+TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
+  std::vector<uint8_t> in(LensBufferBytes), out(LensBufferBytes);
+  TestRandom random(99);
+  for (auto& b : in) b = random.Byte();
+  EXPECT_EQ(WriteImagePixels(in.data(), app.displayImage), 1);
+  EXPECT_EQ(ReadImagePixels(app.displayImage, out.data()), 1);
+  for (int32_t i = 0; i < LensPixels; ++i)
+    ASSERT_EQ(memcmp(&in[i * 4], &out[i * 4], 3), 0) << "pixel " << i;
+  std::vector<uint8_t> untouched(16, 0x77);
+  EXPECT_EQ(ReadImagePixels(0, untouched.data()), 0);
+  EXPECT_EQ(WriteImagePixels(untouched.data(), 0), 0);
+  EXPECT_EQ(untouched, std::vector<uint8_t>(16, 0x77));
+}
+
+TEST_F(App, BusyRendererDropsTheFrame) {
+  std::vector<uint8_t> marked(LensBufferBytes, 0x42), after(LensBufferBytes);
+  WriteImagePixels(marked.data(), app.displayImage);
+  HANDLE shown = reinterpret_cast<HANDLE>(SendMessageA(GadgetGetHandle(app.imageGadget), STM_GETIMAGE, 0, 0));
+  GadgetSetState(app.imageGadget, 0);
+  app.renderBusy = 1;
+  EXPECT_EQ(RenderFrame(113, 139), 0);
+  app.renderBusy = 0;
+  ReadImagePixels(app.displayImage, after.data());
+  for (int32_t i = 0; i < LensPixels; ++i) ASSERT_EQ(after[i * 4], 0x42) << "pixel " << i;
+  EXPECT_EQ(SendMessageA(GadgetGetHandle(app.imageGadget), STM_GETIMAGE, 0, 0), 0);  // not handed over
+  EXPECT_NE(shown, nullptr);
+}
+
+TEST_F(App, MoveCallbackRendersAtTheAnnouncedPlaceAndLetsTheSystemGoOn) {
+  // A lens that shows the capture unmoved and untinted but for 255 / 256.
+  memset(captureBuffer, 128, LensBufferBytes);
+  memset(outputBuffer, 255, LensBufferBytes);
+  FillLensTable(captureBuffer, LensWidth, outputBuffer, LensWidth);
+  std::vector<uint8_t> marked(LensBufferBytes, 0x42);
+  WriteImagePixels(marked.data(), app.displayImage);
+  HWND window = WindowGetHandle(app.mainWindow);
+  EXPECT_EQ(MoveCallback(window, WM_MOVE, 0, 0), ProcessDefaultEvents);
+  std::vector<uint8_t> pixels(LensBufferBytes);
+  ReadImagePixels(app.displayImage, pixels.data());
+  EXPECT_EQ(pixels[0], 0x42) << "only WM_MOVING renders";
+  RECT next{300, 400, 830, 650};
+  EXPECT_EQ(MoveCallback(window, WM_MOVING, 0, reinterpret_cast<LPARAM>(&next)), ProcessDefaultEvents);
+  EXPECT_EQ(next.left, 300);  // the rectangle is not changed
+  EXPECT_EQ(next.top, 400);
+  ReadImagePixels(app.displayImage, pixels.data());
+  EXPECT_NE(pixels[0], 0x42) << "a frame was rendered";
+}
+
+TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
+  TempFile bump("lunetrix-bump.png"), colour("lunetrix-colour.png");
+  ASSERT_TRUE(WritePattern(bump.path, 500, 200));
+  ASSERT_TRUE(WritePattern(colour.path, 250, 100));
+  EXPECT_EQ(BuildLensTable(bump.path.c_str(), colour.path.c_str()), 0);
+  // Bump blue x, green y: displacement of (x mod 256 − 128) / 20 and (y − 128) / 20.
+  const LensEntry* cell = LensCell(300, 150);
+  EXPECT_EQ(cell->sourceX, 296.0f);  // blue 44: (44 − 128) × 0.05 = −4.2 → −4
+  EXPECT_EQ(cell->sourceY, 151.0f);  // green 150: 1.1 → 1
+  // The 250 × 100 colour map is scaled: view pixel (x, y) takes its pixel (x / 2, y / 2).
+  EXPECT_EQ(LensCell(300, 150)->blueFactor, 150 / 256.0f);
+  EXPECT_EQ(LensCell(300, 150)->greenFactor, 75 / 256.0f);
+  EXPECT_EQ(LensCell(300, 150)->redFactor, (150 ^ 75) / 256.0f);
+  EXPECT_EQ(LensCell(499, 199)->blueFactor, 249 / 256.0f);
+  // Both pictures were freed again.
+  EXPECT_EQ(ImageGetWidth(app.displayImage), 500);
+}
+
+TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {
+  memset(captureBuffer, 0, LensBufferBytes);
+  memset(outputBuffer, 0, LensBufferBytes);
+  EXPECT_EQ(BuildLensTable("no-such-bump.png", "no-such-colour.png"), 0);
+  EXPECT_EQ(LensCell(100, 50)->sourceX, 94.0f);  // dx = round(−128 × 0.05) = −6
+  EXPECT_EQ(LensCell(100, 50)->sourceY, 44.0f);
+  EXPECT_EQ(LensCell(3, 2)->sourceX, 0.0f);      // clamped
+  EXPECT_EQ(LensCell(100, 50)->redFactor, 0.0f);
+}
+
+}  // namespace
