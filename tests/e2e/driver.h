@@ -62,6 +62,7 @@ class Lunetrix {
   // Asks the window to close and returns the exit code, or -1 if the process did not end.
   int64_t CloseAndWait();
   DWORD pid() const { return process_.dwProcessId; }
+  HANDLE process() const { return process_.hProcess; }
 
  private:
   PROCESS_INFORMATION process_{};

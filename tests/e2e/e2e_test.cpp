@@ -1,5 +1,9 @@
 // Lunetrix end to end: the real program over a known backdrop, read off the real screen.
 #include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <png.h>
 
 #include <gtest/gtest.h>
 
@@ -137,6 +141,66 @@ TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
   CloseHandle(CreateFileA(dir.File("Color.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           0, nullptr));
   RunAndCompare(Pixels(), Pixels());
+}
+
+// How many whole rows libpng delivers from a (damaged) file before it gives up.
+int32_t RowsLibpngDelivers(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return 0;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr,
+                                           [](png_structp, png_const_charp) {});
+  png_infop info = png_create_info_struct(png);
+  volatile int32_t rows = 0;
+  std::vector<uint8_t> row(500 * 4);
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_init_io(png, file);
+    png_read_info(png, info);
+    for (uint32_t y = 0; y < png_get_image_height(png, info); ++y) {
+      png_read_row(png, row.data(), nullptr);
+      rows = rows + 1;
+    }
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  fclose(file);
+  return rows;
+}
+
+// A bump map cut off in its image data: the rows that decoded bend the view, the rest are black
+// (a displacement of −6 both ways), and the program runs and ends as usual.
+TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
+  Pixels bump = RippledBump(), colour = TintedColour();
+  Write("Bumpmap.png", bump);
+  Write("Color.png", colour);
+  std::string path = dir.File("Bumpmap.png");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  SetFilePointer(file, GetFileSize(file, nullptr) * 6 / 10, nullptr, FILE_BEGIN);
+  SetEndOfFile(file);
+  CloseHandle(file);
+  int32_t rows = RowsLibpngDelivers(path);
+  ASSERT_GT(rows, 0);
+  ASSERT_LT(rows, 200);
+  for (int32_t y = rows; y < 200; ++y) memset(bump.At(0, y), 0, 500 * 4);
+  RunAndCompare(bump, colour);
+}
+
+// Clicks on the picture become gadget events, which neither end the loop nor stop the frames.
+TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
+  Pixels bump = RippledBump(), colour = TintedColour();
+  Write("Bumpmap.png", bump);
+  Write("Color.png", colour);
+  Lunetrix program(dir.path());
+  ASSERT_NE(program.WaitForWindow(), nullptr);
+  ASSERT_EQ(WaitForView(program, bump, colour), "");
+  RECT gadget;
+  GetWindowRect(program.Gadget(), &gadget);
+  std::string at = std::to_string(gadget.left + 250) + " " + std::to_string(gadget.top + 100);
+  ASSERT_TRUE(Xdotool("mousemove " + at + " sleep 0.2 click 1 sleep 0.3 click --repeat 2 --delay 80 1"
+                      " sleep 0.3 click 3"));
+  PumpUntil([] { return false; }, 1500);
+  EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForView(program, bump, colour), "");
+  EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
 TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
