@@ -54,16 +54,21 @@ start_display() {
 # NOTE: Wine's background services inherit the standard streams of the process that started
 # them; if that were a CTest test, CTest would wait for the pipe forever. So the server and the
 # prefix's boot start here, with every stream on /dev/null, before any test runs.
+# NOTE: a new prefix is made and configured in a session of its own, which is then waited out.
+# Made under the persistent server instead, the first boot measured two services.exe, a dead
+# rpcss and an unresponsive desktop process, and every later program that opened a window
+# waited about 20 s for its display driver.
 start_wine() {
   mkdir -p "$WINEPREFIX"
-  wineserver -p </dev/null >/dev/null 2>&1
-  WINESERVER_STARTED=1
   if [ ! -f "$WINEPREFIX/.lunetrix-booted" ]; then
     wineboot -i </dev/null >/dev/null 2>&1
+    configure_wine
+    wineserver -w </dev/null >/dev/null 2>&1
     touch "$WINEPREFIX/.lunetrix-booted"
-  else
-    wineboot </dev/null >/dev/null 2>&1 || true
   fi
+  wineserver -p </dev/null >/dev/null 2>&1
+  WINESERVER_STARTED=1
+  wineboot </dev/null >/dev/null 2>&1 || true
   configure_wine
 }
 
