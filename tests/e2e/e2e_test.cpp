@@ -218,3 +218,29 @@ TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
 }
 
 }  // namespace
+
+namespace {
+
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) {
+  reinterpret_cast<std::vector<uintptr_t>*>(list)->push_back(reinterpret_cast<uintptr_t>(type));
+  return TRUE;
+}
+
+// The program's only resource is its manifest (type 24, id 1), asking for common controls 6;
+// it has no icon.
+TEST(Program, ItsOnlyResourceIsTheCommonControlsManifest) {
+  HMODULE exe = LoadLibraryExA(LUNETRIX_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr);
+  std::vector<uintptr_t> types;
+  EnumResourceTypesA(exe, CollectType, reinterpret_cast<LONG_PTR>(&types));
+  EXPECT_EQ(types, std::vector<uintptr_t>({24}));
+  HRSRC manifest = FindResourceA(exe, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(manifest, nullptr);
+  const char* text = static_cast<const char*>(LockResource(LoadResource(exe, manifest)));
+  std::string xml(text, SizeofResource(exe, manifest));
+  EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+  EXPECT_NE(xml.find("processorArchitecture=\"X86\" publicKeyToken"), std::string::npos);
+  FreeLibrary(exe);
+}
+
+}  // namespace
