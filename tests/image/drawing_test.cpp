@@ -7,10 +7,6 @@
 
 namespace {
 
-HBITMAP BitmapOf(int32_t number) {
-  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
-}
-
 DrawingState* MyDrawing() { return static_cast<DrawingState*>(ThreadDataGet(DrawingStateOffset)); }
 
 // A target of a kind given back through its release operation, with a pen and brush of its

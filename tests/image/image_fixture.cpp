@@ -11,6 +11,7 @@
 #include <png.h>
 #include <zlib.h>
 
+#include "image.h"
 #include "test_support.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -118,6 +119,21 @@ ReferencePicture ReferenceDecode(const std::string& path) {
 // ---------------------------------------------------------------------------------------------
 // Pixels
 // ---------------------------------------------------------------------------------------------
+
+HBITMAP BitmapOf(int32_t number) {
+  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
+}
+
+const ImageRecord* RecordOf(int32_t number) {
+  return static_cast<const ImageRecord*>(ObjectFind(ImageTable, number));
+}
+
+int DisplayDepth() {
+  HDC screen = GetDC(nullptr);
+  int depth = GetDeviceCaps(screen, BITSPIXEL);
+  ReleaseDC(nullptr, screen);
+  return depth;
+}
 
 std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height) {
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4, 0xCD);

@@ -26,6 +26,15 @@ struct ReferencePicture {
 // applies no gamma without being asked, so a gAMA chunk changes nothing.
 ReferencePicture ReferenceDecode(const std::string& path);
 
+struct ImageRecord;
+
+// The native bitmap of image number (null for none).
+HBITMAP BitmapOf(int32_t number);
+// The image table's record of image number, or null.
+const ImageRecord* RecordOf(int32_t number);
+// Bits per pixel of the display.
+int DisplayDepth();
+
 // The pixels of a bitmap read with the 32-bit top-down convention (GetDIBits, BI_RGB), or an
 // empty vector when GetDIBits fails.
 std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);

@@ -8,21 +8,6 @@
 
 namespace {
 
-HBITMAP BitmapOf(int32_t number) {
-  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
-}
-
-const ImageRecord* RecordOf(int32_t number) {
-  return static_cast<const ImageRecord*>(ObjectFind(ImageTable, number));
-}
-
-int DisplayDepth() {
-  HDC screen = GetDC(nullptr);
-  int depth = GetDeviceCaps(screen, BITSPIXEL);
-  ReleaseDC(nullptr, screen);
-  return depth;
-}
-
 // GetObjectA's answer for a DIBSECTION buffer: its full size for a DIB section, the size of a
 // BITMAP for a device-dependent bitmap.
 int SectionAnswer(HBITMAP bitmap, DIBSECTION* section) {

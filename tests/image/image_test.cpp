@@ -7,21 +7,6 @@
 
 namespace {
 
-HBITMAP BitmapOf(int32_t number) {
-  return reinterpret_cast<HBITMAP>(static_cast<intptr_t>(ImageGetHandle(number)));
-}
-
-const ImageRecord* RecordOf(int32_t number) {
-  return static_cast<const ImageRecord*>(ObjectFind(ImageTable, number));
-}
-
-int DisplayDepth() {
-  HDC screen = GetDC(nullptr);
-  int depth = GetDeviceCaps(screen, BITSPIXEL);
-  ReleaseDC(nullptr, screen);
-  return depth;
-}
-
 // The images the table yields, counted by a full enumeration.
 int CountImages() {
   int count = 0;
