@@ -11,6 +11,17 @@
 // Backdrop
 // ---------------------------------------------------------------------------------------------
 
+// A header for 32-bit pixels in rows from the top.
+static BITMAPINFO TopDown32(int32_t width, int32_t height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  return info;
+}
+
 void BackdropColour(int32_t x, int32_t y, uint8_t bgr[3]) {
   bgr[0] = static_cast<uint8_t>(x * 7 + y * 13);
   bgr[1] = static_cast<uint8_t>((x * 11) ^ (y * 5));
@@ -26,12 +37,7 @@ static LRESULT CALLBACK BackdropProc(HWND window, UINT message, WPARAM wParam, L
     Pixels picture(client.right, client.bottom);
     for (int32_t y = 0; y < picture.height; ++y)
       for (int32_t x = 0; x < picture.width; ++x) BackdropColour(x, y, picture.At(x, y));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = picture.width;
-    info.bmiHeader.biHeight = -picture.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = TopDown32(picture.width, picture.height);
     SetDIBitsToDevice(dc, 0, 0, picture.width, picture.height, 0, 0, 0, picture.height,
                       picture.bytes.data(), &info, DIB_RGB_COLORS);
     EndPaint(window, &ps);
@@ -169,12 +175,7 @@ Pixels ReadScreen(const RECT& rect) {
   Pixels out(rect.right - rect.left, rect.bottom - rect.top);
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = out.width;
-  info.bmiHeader.biHeight = -out.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
+  BITMAPINFO info = TopDown32(out.width, out.height);
   void* bits = nullptr;
   HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, section);

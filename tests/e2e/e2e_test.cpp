@@ -42,14 +42,22 @@ class Lens : public testing::Test {
  protected:
   Backdrop backdrop;
   TempDir dir;
+  // The lens the view must show: what the program reads from its two pictures (width 0 for a
+  // picture that does not load). Most tests write these two as they are.
+  Pixels bump = RippledBump(), colour = TintedColour();
 
   void Write(const char* name, const Pixels& picture) {
     ASSERT_TRUE(WritePng(dir.File(name), picture)) << name;
   }
 
+  void WriteLens() {
+    Write("Bumpmap.png", bump);
+    Write("Color.png", colour);
+  }
+
   // Waits (up to 10 s) until the view shows the backdrop beneath the gadget through the lens;
   // what the last look found when it never does.
-  static std::string WaitForView(Lunetrix& program, const Pixels& bump, const Pixels& colour) {
+  std::string WaitForView(Lunetrix& program) {
     std::string differences = "the image gadget never appeared";
     PumpUntil([&] {
       HWND gadget = program.Gadget();  // made just after the window is shown
@@ -65,39 +73,44 @@ class Lens : public testing::Test {
     return differences;
   }
 
-  void RunAndCompare(const Pixels& bump, const Pixels& colour) {
+  // Starts the program and waits until its window shows the lens; the window, or null (with
+  // the failure recorded).
+  HWND StartAndSee(Lunetrix& program) {
+    HWND window = program.WaitForWindow();
+    if (window == nullptr) {
+      ADD_FAILURE() << (program.started() ? "no Lunetrix window" : "Lunetrix.exe did not start");
+      return nullptr;
+    }
+    std::string differences = WaitForView(program);
+    EXPECT_EQ(differences, "");
+    return differences.empty() ? window : nullptr;
+  }
+
+  // The whole life: start, the view, and the close request ending the process with code 0.
+  void RunAndCompare() {
     Lunetrix program(dir.path());
-    ASSERT_TRUE(program.started());
-    ASSERT_NE(program.WaitForWindow(), nullptr);
-    EXPECT_EQ(WaitForView(program, bump, colour), "");
+    if (StartAndSee(program) == nullptr) return;
     EXPECT_EQ(program.CloseAndWait(), 0);
   }
 };
 
 TEST_F(Lens, ViewIsTheBackdropBentAndTintedAndCloseExitsWithZero) {
-  Pixels bump = RippledBump(), colour = TintedColour();
-  Write("Bumpmap.png", bump);
-  Write("Color.png", colour);
+  WriteLens();
   Lunetrix program(dir.path());
-  ASSERT_TRUE(program.started());
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndSee(program);
   ASSERT_NE(window, nullptr);
   RECT client;
   GetClientRect(window, &client);
   EXPECT_EQ(client.right, 520);
   EXPECT_EQ(client.bottom, 220);
-  EXPECT_EQ(WaitForView(program, bump, colour), "");
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
 TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
-  Pixels bump = RippledBump(), colour = TintedColour();
-  Write("Bumpmap.png", bump);
-  Write("Color.png", colour);
+  WriteLens();
   Lunetrix program(dir.path());
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndSee(program);
   ASSERT_NE(window, nullptr);
-  ASSERT_EQ(WaitForView(program, bump, colour), "");
 
   RECT before;
   GetWindowRect(window, &before);
@@ -117,18 +130,20 @@ TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
     return after.left == before.left + 180 && after.top == before.top + 96;
   }, 15000)) << "window at " << after.left << "," << after.top;
   // The view now shows the backdrop beneath the new place.
-  EXPECT_EQ(WaitForView(program, bump, colour), "");
+  EXPECT_EQ(WaitForView(program), "");
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
 TEST_F(Lens, WithoutABumpMapEveryPixelComesFromSixUpAndLeft) {
-  Write("Color.png", TintedColour());
-  RunAndCompare(Pixels(), TintedColour());
+  Write("Color.png", colour);
+  bump = Pixels();
+  RunAndCompare();
 }
 
 TEST_F(Lens, WithoutAColourMapTheViewIsBlack) {
-  Write("Bumpmap.png", RippledBump());
-  RunAndCompare(RippledBump(), Pixels());
+  Write("Bumpmap.png", bump);
+  colour = Pixels();
+  RunAndCompare();
 }
 
 TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
@@ -140,7 +155,8 @@ TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
   CloseHandle(file);
   CloseHandle(CreateFileA(dir.File("Color.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           0, nullptr));
-  RunAndCompare(Pixels(), Pixels());
+  bump = colour = Pixels();
+  RunAndCompare();
 }
 
 // How many whole rows libpng delivers from a (damaged) file before it gives up.
@@ -168,9 +184,7 @@ int32_t RowsLibpngDelivers(const std::string& path) {
 // A bump map cut off in its image data: the rows that decoded bend the view, the rest are black
 // (a displacement of −6 both ways), and the program runs and ends as usual.
 TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
-  Pixels bump = RippledBump(), colour = TintedColour();
-  Write("Bumpmap.png", bump);
-  Write("Color.png", colour);
+  WriteLens();
   std::string path = dir.File("Bumpmap.png");
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -181,17 +195,14 @@ TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
   ASSERT_GT(rows, 0);
   ASSERT_LT(rows, 200);
   for (int32_t y = rows; y < 200; ++y) memset(bump.At(0, y), 0, 500 * 4);
-  RunAndCompare(bump, colour);
+  RunAndCompare();
 }
 
 // Clicks on the picture become gadget events, which neither end the loop nor stop the frames.
 TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
-  Pixels bump = RippledBump(), colour = TintedColour();
-  Write("Bumpmap.png", bump);
-  Write("Color.png", colour);
+  WriteLens();
   Lunetrix program(dir.path());
-  ASSERT_NE(program.WaitForWindow(), nullptr);
-  ASSERT_EQ(WaitForView(program, bump, colour), "");
+  ASSERT_NE(StartAndSee(program), nullptr);
   RECT gadget;
   GetWindowRect(program.Gadget(), &gadget);
   std::string at = std::to_string(gadget.left + 250) + " " + std::to_string(gadget.top + 100);
@@ -199,7 +210,7 @@ TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
                       " sleep 0.3 click 3"));
   PumpUntil([] { return false; }, 1500);
   EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_EQ(WaitForView(program, bump, colour), "");
+  EXPECT_EQ(WaitForView(program), "");
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
@@ -208,13 +219,12 @@ TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
   Pixels smallBump = RippledBump(250, 80), bigColour = TintedColour(1000, 400);
   Write("Bumpmap.png", smallBump);
   Write("Color.png", bigColour);
-  Pixels bump(500, 200), colour(500, 200);
   for (int32_t y = 0; y < 200; ++y)
     for (int32_t x = 0; x < 500; ++x) {
       memcpy(bump.At(x, y), smallBump.At(x * 250 / 500, y * 80 / 200), 4);
       memcpy(colour.At(x, y), bigColour.At(x * 1000 / 500, y * 400 / 200), 4);
     }
-  RunAndCompare(bump, colour);
+  RunAndCompare();
 }
 
 }  // namespace
