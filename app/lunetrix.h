@@ -1,5 +1,6 @@
-// Lunetrix: the application's own state and procedures around the lens (start-up, the window,
-// picture loading, screen capture and rendering).
+// Lunetrix: the application's own state and procedures around the lens, grouped by the file
+// that defines them (start-up and the window, picture loading, pixel transfers, screen capture
+// and rendering).
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 
 #include "lens.h"
 
+// The window's geometry and the loop's wait, as lifecycle.cpp opens and runs them.
 constexpr int32_t WindowLeft = 100, WindowTop = 100;      // outer top-left corner at opening
 constexpr int32_t ClientWidth = 520, ClientHeight = 220;  // client area of the window
 constexpr uint32_t WindowFlags = 0x00C80000;              // WS_CAPTION | WS_SYSMENU
@@ -15,7 +17,8 @@ constexpr int32_t DefaultGadgetOffsetX = 13;              // outer corner to gad
 constexpr int32_t DefaultGadgetOffsetY = 39;
 constexpr int32_t FrameWaitMs = 10;                       // each wait for an event
 
-// The application's process-wide variables, cleared as the entry point's first step.
+// The application's process-wide variables, cleared as the entry point's first step; lifecycle.cpp
+// holds them.
 struct AppState {
   int32_t mainWindow;    // number of the window; 0 when it could not be opened
   int32_t displayImage;  // number of the 500 × 200 image that takes captures and frames
@@ -28,29 +31,45 @@ struct AppState {
 };
 extern AppState app;
 
+// lifecycle.cpp: start-up in its fixed order, the window, the main loop and the end.
+
 // The whole program: start-up, window, table, main loop, end; the process exits with code 0.
 [[noreturn]] void LunetrixMain(void);
 // The runtime's start-up steps in their fixed order, and its end steps (MainHeap goes last and
 // the process ends with exit code 0).
 void StartRuntime(void);
 [[noreturn]] void EndRuntime(void);
-
 // Opens the window with its display image and image gadget, and makes it layered; returns 0.
 int32_t SetUpWindow(void);
-// The window callback: renders a frame at the place a WM_MOVING rectangle announces.
-LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Measures where the image gadget lies relative to the window's outer corner.
 void MeasureGadgetOffset(void);
+// The window callback: renders a frame at the place a WM_MOVING rectangle announces.
+LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// pictures.cpp: picture loading and scaling.
 
 // Loads the two pictures, scaled to 500 × 200 when they have another size, and fills the lens
 // table from them; returns 0.
 int32_t BuildLensTable(const char* bumpName, const char* colourName);
-// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0.
-int32_t RenderFrame(int32_t x, int32_t y);
-// Copies a screen rectangle into the display image at its top-left corner; returns 0.
-int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
-// Whole-picture transfers between an image and a pixel buffer; 1 when GDI reports success.
+
+// pixel_transfer.cpp: whole-picture transfers between an image and a pixel buffer.
+
+// Each returns 1 when GDI reports success, 0 otherwise (also for a number that names no image).
 int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
 int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
-// Prepares the screen copy before the window is first shown (see CaptureScreen).
+
+// screen_capture.cpp: the screen beneath the program's window, for any caller that names it.
+
+// Prepares the screen copy; call it before the program's window is first shown.
 void ScreenCaptureInit(void);
+// Copies the screen rectangle (x, y, width, height) into target at (0, 0) as it lies beneath
+// ownWindow, the program's own window (which a plain screen copy under Wine would show).
+void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
+                       HWND ownWindow);
+
+// render.cpp: one frame of the view.
+
+// Copies a screen rectangle into the display image at its top-left corner; returns 0.
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
+// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0.
+int32_t RenderFrame(int32_t x, int32_t y);

@@ -1,0 +1,75 @@
+// Screen capture: the screen beneath the program's own window, copied into a device context.
+//
+// NOTE: under Wine a screen copy with SRCCOPY includes the program's own layered window, and X11
+// keeps no pixels of what lies under a window. So on Wine the screen is copied into a cache
+// once, before the window is first shown; each copy refreshes from the screen only the part
+// of its rectangle that the window does not cover, and takes the rest from the cache. While
+// the window is dragged, every WM_MOVING asks for a rectangle partly outside the window's
+// present place, and exactly that part is fresh on the screen. On Windows the copy from the
+// desktop leaves layered windows out, and a single BitBlt does it.
+#include "lunetrix.h"
+
+struct ScreenCache {
+  bool active;         // running on Wine: copies come through the cache
+  HDC dc;              // memory context holding the cache bitmap, for the program's life
+  HBITMAP bitmap;      // the virtual screen as last seen outside the window
+  int32_t left, top;   // virtual screen origin (the cache's 0, 0)
+  HRGN frame;          // scratch regions, made once: the copy's rectangle,
+  HRGN window;         //   the window's outer rectangle,
+  HRGN fresh;          //   and the part of the copy outside the window, in cache coordinates
+};
+static ScreenCache cache;
+
+static bool RunningOnWine(void) {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void ScreenCaptureInit(void) {
+  if (!RunningOnWine()) return;
+  cache.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+  cache.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+  int32_t width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  HWND desktop = GetDesktopWindow();
+  HDC screen = GetDC(desktop);
+  cache.dc = CreateCompatibleDC(screen);
+  cache.bitmap = CreateCompatibleBitmap(screen, width, height);
+  cache.frame = CreateRectRgn(0, 0, 0, 0);
+  cache.window = CreateRectRgn(0, 0, 0, 0);
+  cache.fresh = CreateRectRgn(0, 0, 0, 0);
+  if (cache.dc && cache.bitmap && cache.frame && cache.window && cache.fresh) {
+    SelectObject(cache.dc, cache.bitmap);
+    BitBlt(cache.dc, 0, 0, width, height, screen, cache.left, cache.top, SRCCOPY);
+    cache.active = true;
+  }
+  ReleaseDC(desktop, screen);
+}
+
+// Brings the cache up to date for a copy at (x, y): the part outside the window, from the screen.
+static void RefreshCache(int32_t x, int32_t y, int32_t width, int32_t height, HWND ownWindow) {
+  int32_t cx = x - cache.left, cy = y - cache.top;
+  RECT outer{};
+  GetWindowRect(ownWindow, &outer);
+  SetRectRgn(cache.frame, cx, cy, cx + width, cy + height);
+  SetRectRgn(cache.window, outer.left - cache.left, outer.top - cache.top,
+             outer.right - cache.left, outer.bottom - cache.top);
+  if (CombineRgn(cache.fresh, cache.frame, cache.window, RGN_DIFF) == NULLREGION) return;
+  HWND desktop = GetDesktopWindow();
+  HDC screen = GetDC(desktop);
+  SelectClipRgn(cache.dc, cache.fresh);
+  BitBlt(cache.dc, cx, cy, width, height, screen, x, y, SRCCOPY);
+  SelectClipRgn(cache.dc, nullptr);
+  ReleaseDC(desktop, screen);
+}
+
+void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
+                       HWND ownWindow) {
+  if (cache.active) {
+    RefreshCache(x, y, width, height, ownWindow);
+    BitBlt(target, 0, 0, width, height, cache.dc, x - cache.left, y - cache.top, SRCCOPY);
+  } else {
+    HDC screen = GetDC(GetDesktopWindow());
+    BitBlt(target, 0, 0, width, height, screen, x, y, SRCCOPY);
+    ReleaseDC(GetDesktopWindow(), screen);
+  }
+}
