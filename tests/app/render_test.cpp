@@ -148,6 +148,32 @@ TEST_F(App, MoveCallbackRendersAtTheAnnouncedPlaceAndLetsTheSystemGoOn) {
   EXPECT_NE(pixels[0], 0x42) << "a frame was rendered";
 }
 
+// The copy of the gadget's place shows what lay beneath the window it names, never the window's
+// own picture; under Wine a copy that names no window shows the window itself.
+TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
+  std::vector<uint8_t> marked(LensBufferBytes, 0x42);
+  WriteImagePixels(marked.data(), app.displayImage);
+  GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
+  Flush();
+  RECT gadget;
+  ASSERT_TRUE(GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget));
+  int32_t copy = ImageCreate(-1, LensWidth, LensHeight);
+  ASSERT_NE(copy, 0);
+  auto markedPixelsCopied = [&](HWND ownWindow) {
+    HDC target = DrawingBegin(ImageDrawingOutput(copy));
+    ScreenCaptureCopy(target, gadget.left, gadget.top, LensWidth, LensHeight, ownWindow);
+    DrawingEnd();
+    std::vector<uint8_t> pixels(LensBufferBytes);
+    EXPECT_EQ(ReadImagePixels(copy, pixels.data()), 1);
+    int32_t count = 0;
+    for (int32_t i = 0; i < LensPixels; ++i) count += memcmp(&pixels[i * 4], &marked[i * 4], 3) == 0;
+    return count;
+  };
+  EXPECT_EQ(markedPixelsCopied(WindowGetHandle(app.mainWindow)), 0);
+  if (IsWine()) EXPECT_EQ(markedPixelsCopied(nullptr), LensPixels);
+  ImageFree(copy);
+}
+
 TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
   TempFile bump("lunetrix-bump.png"), colour("lunetrix-colour.png");
   ASSERT_TRUE(WritePattern(bump.path, 500, 200));
