@@ -8,6 +8,8 @@
 
 #include <commctrl.h>
 
+#include "image.h"
+
 static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
 static bool imageGadgetTypeReady;
 static int32_t dragThresholdX;      // SM_CXDRAG, read at the first image gadget
@@ -103,24 +105,6 @@ static void PaintPicture(GadgetRecord* gadget, HDC dc) {
   DrawStateA(dc, nullptr, nullptr, static_cast<LPARAM>(gadget->state), 0, 0, 0, 0, 0, kind);
 }
 
-// The size of a bitmap or icon; false when it cannot be measured.
-static bool MeasurePicture(HANDLE picture, SIZE* size) {
-  BITMAP info;
-  if (GetObjectType(picture) == OBJ_BITMAP) {
-    if (GetObjectA(picture, sizeof info, &info) == 0) return false;
-  } else {
-    ICONINFO parts;
-    if (!GetIconInfo(static_cast<HICON>(picture), &parts)) return false;
-    int got = parts.hbmColor ? GetObjectA(parts.hbmColor, sizeof info, &info) : 0;
-    if (parts.hbmMask) DeleteObject(parts.hbmMask);
-    if (parts.hbmColor) DeleteObject(parts.hbmColor);
-    if (got == 0) return false;
-  }
-  size->cx = info.bmWidth;
-  size->cy = info.bmHeight;
-  return true;
-}
-
 // Repaints the part of the owning window that lies under the control.
 static void RepaintUnder(HWND control) {
   HWND owner = OwningWindow(control);
@@ -135,8 +119,9 @@ static void RepaintUnder(HWND control) {
 static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
   gadget->state = reinterpret_cast<uintptr_t>(picture);
   if (picture == nullptr || GetObjectType(picture) != OBJ_BITMAP) RepaintUnder(control);
-  SIZE size;
-  if (picture != nullptr && MeasurePicture(picture, &size)) {
+  BITMAP measured;
+  if (picture != nullptr && ImageMeasure(picture, &measured)) {
+    SIZE size = {measured.bmWidth, measured.bmHeight};
     if (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) {
       size.cx += 4;
       size.cy += 4;

@@ -53,6 +53,10 @@ void ImageFreeAll(void);
 int32_t ImageGetWidth(int32_t number);
 int32_t ImageGetHeight(int32_t number);
 int32_t ImageGetHandle(int32_t number);
+// Measures a native picture: a bitmap as GDI describes it, an icon by its colour bitmap or, for
+// a monochrome icon, by the upper half of its mask. 1 when *measured was filled; 0 when the
+// system cannot say (a null or deleted handle, for instance).
+int32_t ImageMeasure(HANDLE picture, BITMAP* measured);
 
 // ---------------------------------------------------------------------------------------------
 // Drawing output
