@@ -6,8 +6,6 @@
 // and never deletes it.
 #include "gadget.h"
 
-#include <commctrl.h>
-
 #include "image.h"
 
 static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
@@ -17,17 +15,7 @@ static int32_t dragThresholdY;      // SM_CYDRAG
 static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
 static bool rightDoubleClicked;     // the next right button release ends a double-click
 
-// ---------------------------------------------------------------------------------------------
-// Start-up
-// ---------------------------------------------------------------------------------------------
-
-void GadgetLibraryInit(void) {
-  GadgetTableInit();
-  INITCOMMONCONTROLSEX controls;
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
-  InitCommonControlsEx(&controls);
-}
+static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---------------------------------------------------------------------------------------------
 // Gadget type operations
@@ -43,6 +31,7 @@ static int32_t ImageGadgetSetState(GadgetRecord* gadget, int32_t value) {
   return static_cast<int32_t>(SendMessageA(gadget->handle, STM_SETIMAGE, 0, value));
 }
 
+// Fills the image gadget type record and reads the drag thresholds, at the first image gadget.
 static void PrepareImageGadgetType(void) {
   if (imageGadgetTypeReady) return;
   imageGadgetType = GadgetType{};
@@ -56,7 +45,7 @@ static void PrepareImageGadgetType(void) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Creation and state
+// Creation
 // ---------------------------------------------------------------------------------------------
 
 int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -77,17 +66,6 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
   }
   ImageGadgetSetState(record, static_cast<int32_t>(reinterpret_cast<uintptr_t>(image)));
   return result;
-}
-
-int32_t GadgetSetState(int32_t number, int32_t value) {
-  GadgetRecord* gadget = GadgetFind(number);
-  if (gadget == nullptr || gadget->type == nullptr || gadget->type->setState == nullptr) return 0;
-  return gadget->type->setState(gadget, value);
-}
-
-HWND GadgetGetHandle(int32_t number) {
-  GadgetRecord* gadget = GadgetFind(number);
-  return gadget != nullptr ? gadget->handle : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -149,13 +127,8 @@ static void DragTest(GadgetRecord* gadget, HWND control, LPARAM lParam) {
   }
 }
 
-// The live gadget whose control this is, or null (while being created or destroyed).
-static GadgetRecord* GadgetOfControl(HWND control) {
-  GadgetRecord* gadget = GadgetFind(GetWindowLongA(control, GWL_ID));
-  return gadget != nullptr && gadget->handle == control ? gadget : nullptr;
-}
-
-LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+// The window procedure image gadgets are subclassed with, below GadgetSubclassProc.
+static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   GadgetRecord* gadget = GadgetOfControl(control);
   if (gadget == nullptr) return PassOn(control, message, wParam, lParam);
   switch (message) {

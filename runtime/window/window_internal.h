@@ -67,6 +67,7 @@ static_assert(offsetof(SizingState, limits) == 36, "sizing state layout is fixed
 extern ObjectTable* WindowTable;  // WindowRecords, 16 numbered slots to begin with
 extern int32_t WindowThreadSlice;  // offset of every thread's WindowThreadState
 extern int32_t SizingThreadSlice;  // offset of every thread's SizingState
+extern HFONT DefaultGuiFont;       // the system's default GUI font, taken by GadgetTableInit
 
 // The record of open window number, or null.
 inline WindowRecord* WindowFind(int32_t number) {
