@@ -1,6 +1,6 @@
-// Window system: numbered top-level windows, the event queue and wait, the window procedure with
-// its callbacks, window geometry and live sizing, Tab navigation and MDI, and the gadget table
-// with the plumbing that every kind of gadget shares.
+// Window system: numbered top-level windows, the event queue and wait, window callbacks, window
+// geometry, and the gadget table with the plumbing that every kind of gadget shares. The window
+// procedure, live sizing and Tab navigation work behind these operations (window_internal.h).
 //
 // Windows are named by number: 0 and up select numbered slots of the window table, -1 asks for a
 // dynamic window whose number is then its record's address; gadgets are numbered the same way in
@@ -117,42 +117,13 @@ void* EventGetDropData(void);
 void EventSetCallback(WindowCallback callback);
 
 // ---------------------------------------------------------------------------------------------
-// Window procedure
-// ---------------------------------------------------------------------------------------------
-
-// The window procedure of every runtime window class.
-LRESULT CALLBACK WindowClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Turns a message into an event or a gadget notification; the message's result or NotHandled.
-LRESULT WindowMessageHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Sends WM_SYSCOLORCHANGE to child; TRUE (an EnumChildWindows visitor).
-BOOL CALLBACK SysColorForward(HWND child, LPARAM ignored);
-
-// ---------------------------------------------------------------------------------------------
-// Geometry and live sizing
+// Geometry
 // ---------------------------------------------------------------------------------------------
 
 // Left and top edge of window number's outer frame (screen, or MDI client coordinates for an
 // MDI child); 0 for no such window.
 int32_t WindowGetX(int32_t number);
 int32_t WindowGetY(int32_t number);
-// Runs first for every message of a runtime window: takes over SC_SIZE when full-window dragging
-// is on and then sizes the window from mouse and key messages; a result, or NotHandled.
-LRESULT SizingFilter(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Moves the window to the screen rectangle (a child window in its parent's coordinates).
-void SizingApply(HWND window, int32_t left, int32_t top, int32_t right, int32_t bottom);
-// Puts the cursor at (x, y) on the screen with the shared system cursor of number shape.
-void CursorPlace(int32_t shape, int32_t x, int32_t y);
-
-// ---------------------------------------------------------------------------------------------
-// Keyboard navigation
-// ---------------------------------------------------------------------------------------------
-
-// The accelerator table to translate the current message with for the active window, or null
-// (a foreign or null window, or a plain Tab that an editable rich edit control keeps).
-HACCEL WindowGetAccelerators(HWND active);
-// Moves the keyboard focus to the next (backward 0) or previous tab stop of the active window,
-// or of the MDI child that holds the focus.
-void FocusStep(int32_t backward);
 
 // ---------------------------------------------------------------------------------------------
 // The gadget table and the plumbing of every kind of gadget
@@ -231,13 +202,6 @@ GadgetRecord* GadgetOfControl(HWND control);
 // the control; 0 when the record is not one the gadget table hands out for that number (the
 // control is then left as it was).
 int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
-// The window procedure that every gadget control is subclassed with.
-LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
-// Free callback of the gadget table: destroys gadget number's control (which releases it).
-void GadgetRelease(int32_t number);
-// Hands a message about control to its gadget's notification operation; its result, or
-// NotHandled when control is not a live gadget or its type has no such operation.
-LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
 // Posts gadget event type of control to its owning window; it arrives as GadgetAction.
 void GadgetPostEvent(HWND control, int32_t type);
 // The nearest window from window upwards that is a runtime window, else the topmost ancestor.
