@@ -1,4 +1,5 @@
-// Runtime core: private heaps, linked blocks, memory blocks, arrays and string variables.
+// Runtime core: private heaps, linked blocks, memory blocks, arrays and string variables, the
+// numbered object tables that every library keeps, and per-thread data.
 //
 // Everything the runtime stores lives in four private heaps created once at start-up, never in
 // the C library's allocator. Failures are reported only as a null result.
@@ -35,10 +36,9 @@ void MemoryEnd(void);
 // Destroys MainHeap after every end step and ends the process with exit code 0.
 [[noreturn]] void CoreEnd(void);
 
-// A heap, handle or block that the runtime cannot work without could not be made (a start-up
-// step's heap, a TLS slot, an event, the watcher thread): nothing may run on with a null handle,
-// so the process stops at once with STATUS_NO_MEMORY as its exit code.
-[[noreturn]] void CoreOutOfResources(void);
+// The exit code of a process whose runtime could not make a heap, handle or block it cannot work
+// without (a start-up step's heap, a TLS slot, an event, the watcher thread): nothing may run on
+// with a null handle, so the process stops at once.
 constexpr UINT CoreOutOfResourcesExitCode = 0xC0000017;  // STATUS_NO_MEMORY
 
 // ---------------------------------------------------------------------------------------------
@@ -132,6 +132,8 @@ typedef void (*ObjectFreeCallback)(int32_t number);
 // Maps object numbers to fixed-size records of one library. Numbers 0 … capacity − 1 are
 // numbered slots in blocks that never move; −1 asks for a dynamic object, whose number is its
 // record's address. A record exists while its first field (the system handle) is non-zero.
+// Tables are made only by ObjectTableCreate: behind these fields lies the state of the lock-free
+// lookups, private to the table's code.
 struct ObjectTable {
   int32_t recordSize;              // bytes per record, fixed at creation
   int32_t blockCapacity;           // records per block: a power of two, at least 1
@@ -144,11 +146,6 @@ struct ObjectTable {
   LinkedBlock* blockList;          // blocks of numbered slots, newest first
   LinkedBlock* firstBlock;         // the block made with the table; lookups start here
   CRITICAL_SECTION lock;           // re-entrant: creation, dynamic release, enumeration
-  // Private to the table's code: how lookups recognise live dynamic records without the lock.
-  struct DynamicSet* volatile dynamicSet;  // addresses of the live dynamic records, or null
-  volatile LONG finders[2];        // lookups in progress, per parity of findEpoch
-  volatile LONG findEpoch;         // advanced before a dynamic record is returned to its heap
-  void* scratch;                   // handed out for numbers no slot can hold; never found
 };
 
 // A table of records of recordSize bytes whose first block holds initialCount records
@@ -156,11 +153,11 @@ struct ObjectTable {
 ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
                                ObjectFreeCallback freeCallback);
 // The record for number n (−1: a new dynamic record); an object that had n is freed first.
-void* ObjectAllocate(ObjectTable* table, int32_t number);
+void* ObjectAllocate(ObjectTable* table, int32_t n);
 // The record of a live object n, or null. Takes no lock.
-void* ObjectFind(ObjectTable* table, int32_t number);
+void* ObjectFind(ObjectTable* table, int32_t n);
 // Clears numbered slot n, or unlinks and frees dynamic record n.
-void ObjectRelease(ObjectTable* table, int32_t number);
+void ObjectRelease(ObjectTable* table, int32_t n);
 // Starts an enumeration; the table's lock is held until ObjectEnumNext returns null.
 void ObjectEnumStart(ObjectTable* table);
 // The next live object's record (numbered in rising order, then dynamic oldest first), its
@@ -174,30 +171,26 @@ void* ObjectEnumNext(ObjectTable* table, int32_t* number);
 // Prepares a fresh (all-zero) slice, or releases what a slice holds.
 typedef void (*ThreadDataOperation)(void* slice);
 
-// One registration that has an init or a free operation (payload of a LinkedBlock).
-struct ThreadDataPart {
-  int32_t offset;             // where the slice begins in every thread's block
-  ThreadDataOperation init;   // prepares a fresh slice, or null
-  ThreadDataOperation free;   // releases what the slice holds, or null
-};
-
 // Registers a slice of size bytes in every thread's block (main thread, at start-up, before any
 // other thread exists); returns its offset. The first registration starts ThreadWatcher.
 int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free);
 // The calling thread's slice at offset; a thread's first call makes its block and has it watched.
 void* ThreadDataGet(int32_t offset);
 
-// The per-thread string scratch buffer (the main thread's is made by StringInit).
-struct StringBuffer {
-  char* buffer;      // a StringHeap block of capacity bytes
-  int32_t capacity;  // 16 at creation
-  int32_t position;  // current offset into buffer
-};
+// The calling thread's string scratch buffer (the main thread's is made by StringInit): a
+// StringHeap block and a position in it. On a thread without one, or after StringBufferFree, the
+// operations below do nothing and give null or 0.
 
+// Gives the calling thread a fresh buffer at position 0.
 void StringBufferCreate(void);
+// Returns the calling thread's buffer to StringHeap.
 void StringBufferFree(void);
+// The buffer at the position.
 char* StringBufferCursor(void);
+// The position, or sets it.
 int32_t StringBufferPosition(void);
 void StringBufferSetPosition(int32_t position);
+// Sets the position; the buffer there.
 char* StringBufferSeek(int32_t position);
+// Moves the position on by one.
 void StringBufferAdvance(void);

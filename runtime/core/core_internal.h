@@ -5,3 +5,7 @@
 
 // Creates one growable, serialised private heap; ends the process when it cannot.
 HANDLE CreatePrivateHeap(SIZE_T initialSize);
+
+// A heap, handle or block that the runtime cannot work without could not be made: ends the
+// process at once with CoreOutOfResourcesExitCode.
+[[noreturn]] void CoreOutOfResources(void);

@@ -14,10 +14,23 @@
 //   lookups of the old parity have drained, so a lookup never reads freed memory.
 // - The lock guards creation, dynamic release and enumeration; lookups and numbered release take
 //   no lock.
-#include "core.h"
+#include "core_internal.h"
 
 #include <assert.h>
 #include <string.h>
+
+struct DynamicSet;
+
+// A table as its own code sees it: the public fields, then how lookups recognise live dynamic
+// records without the lock. ObjectTableCreate makes every table as one of these.
+struct TableState : ObjectTable {
+  DynamicSet* volatile dynamicSet;  // addresses of the live dynamic records, or null
+  volatile LONG finders[2];         // lookups in progress, per parity of findEpoch
+  volatile LONG findEpoch;          // advanced before a dynamic record is returned to its heap
+  void* scratch;                    // handed out for numbers no slot can hold; never found
+};
+
+static TableState* StateOf(ObjectTable* table) { return static_cast<TableState*>(table); }
 
 // ---------------------------------------------------------------------------------------------
 // The set of live dynamic addresses: open addressing with linear probing
@@ -79,7 +92,7 @@ static void SetRemove(DynamicSet* set, uintptr_t address) {
 // ---------------------------------------------------------------------------------------------
 
 // Enters a lookup; returns the parity to leave with.
-static LONG EnterFind(ObjectTable* table) {
+static LONG EnterFind(TableState* table) {
   for (;;) {
     LONG epoch = __atomic_load_n(&table->findEpoch, __ATOMIC_ACQUIRE);
     InterlockedIncrement(&table->finders[epoch & 1]);
@@ -89,18 +102,18 @@ static LONG EnterFind(ObjectTable* table) {
   }
 }
 
-static void LeaveFind(ObjectTable* table, LONG parity) {
+static void LeaveFind(TableState* table, LONG parity) {
   InterlockedDecrement(&table->finders[parity]);
 }
 
 // Under the lock: waits until no lookup that began before this call can still be reading.
-static void WaitForFinders(ObjectTable* table) {
+static void WaitForFinders(TableState* table) {
   LONG old = InterlockedIncrement(&table->findEpoch) - 1;
   while (__atomic_load_n(&table->finders[old & 1], __ATOMIC_ACQUIRE) != 0) SwitchToThread();
 }
 
 // Under the lock: room for one more address, replacing the array when it is half full.
-static bool SetReserve(ObjectTable* table) {
+static bool SetReserve(TableState* table) {
   DynamicSet* set = table->dynamicSet;
   if (set != nullptr && (set->used + 1) * 2 <= set->mask + 1) return true;
   uint32_t slots = InitialSetSlots;
@@ -148,7 +161,7 @@ static bool GrowToCover(ObjectTable* table, int32_t n) {
 
 // Under the lock: the record handed out for a number that no slot can hold (below −1, or past
 // what the heap can cover). Creators may write to it; lookups never find it.
-static void* ScratchRecord(ObjectTable* table) {
+static void* ScratchRecord(TableState* table) {
   if (table->scratch == nullptr) {
     table->scratch = HeapAlloc(MainHeap, 0, table->recordSize);
     if (table->scratch == nullptr) CoreOutOfResources();
@@ -171,7 +184,7 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
   uint32_t shift = 0;
   while (shift < 30 && (int32_t{1} << shift) < initialCount) ++shift;
   uint64_t blockBytes = uint64_t(recordSize) << shift;
-  auto* table = static_cast<ObjectTable*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, sizeof(ObjectTable)));
+  auto* table = static_cast<TableState*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, sizeof(TableState)));
   if (table == nullptr || recordSize <= 0 || blockBytes > INT32_MAX) CoreOutOfResources();
   table->recordSize = recordSize;
   table->blockShift = shift;
@@ -186,7 +199,7 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
 }
 
 // Under the lock: a new zeroed dynamic record, known to lookups; null when the heaps run dry.
-static void* NewDynamicRecord(ObjectTable* table) {
+static void* NewDynamicRecord(TableState* table) {
   if (!SetReserve(table)) return nullptr;
   void* record = LinkedBlockAlloc(&table->dynamicList, table->recordSize);
   if (record != nullptr) SetPut(table->dynamicSet, reinterpret_cast<uintptr_t>(record));
@@ -197,14 +210,14 @@ void* ObjectAllocate(ObjectTable* table, int32_t n) {
   EnterCriticalSection(&table->lock);
   void* record;
   if (n == -1) {
-    record = NewDynamicRecord(table);
+    record = NewDynamicRecord(StateOf(table));
   } else if (n < -1 || !GrowToCover(table, n)) {
     record = nullptr;
   } else {
     if (table->freeCallback != nullptr) table->freeCallback(n);
     record = LocateSlot(table, n);
   }
-  if (record == nullptr) record = ScratchRecord(table);
+  if (record == nullptr) record = ScratchRecord(StateOf(table));
   LeaveCriticalSection(&table->lock);
   return record;
 }
@@ -214,13 +227,14 @@ void* ObjectFind(ObjectTable* table, int32_t n) {
     uint8_t* record = LocateSlot(table, n);
     return RecordExists(record) ? record : nullptr;
   }
-  LONG parity = EnterFind(table);
+  TableState* state = StateOf(table);
+  LONG parity = EnterFind(state);
   auto address = static_cast<uintptr_t>(n);
   void* record = nullptr;
-  if (SetContains(__atomic_load_n(&table->dynamicSet, __ATOMIC_ACQUIRE), address) &&
+  if (SetContains(__atomic_load_n(&state->dynamicSet, __ATOMIC_ACQUIRE), address) &&
       RecordExists(reinterpret_cast<void*>(address)))
     record = reinterpret_cast<void*>(address);
-  LeaveFind(table, parity);
+  LeaveFind(state, parity);
   return record;
 }
 
@@ -231,14 +245,15 @@ void ObjectRelease(ObjectTable* table, int32_t n) {
     memset(record, 0, table->recordSize);
     return;
   }
+  TableState* state = StateOf(table);
   EnterCriticalSection(&table->lock);
   auto address = static_cast<uintptr_t>(n);
   // Only a live dynamic record is unlinked; any other number names nothing to release.
-  if (SetContains(table->dynamicSet, address)) {
-    SetRemove(table->dynamicSet, address);
+  if (SetContains(state->dynamicSet, address)) {
+    SetRemove(state->dynamicSet, address);
     if (table->enumCursor == LinkedBlockOf(reinterpret_cast<void*>(address)))
       table->enumCursor = table->enumCursor->prev;
-    WaitForFinders(table);
+    WaitForFinders(state);
     LinkedBlockFree(&table->dynamicList, reinterpret_cast<void*>(address));
   }
   LeaveCriticalSection(&table->lock);

@@ -9,6 +9,13 @@
 
 #include <string.h>
 
+// The per-thread string scratch buffer behind the string slot.
+struct StringBuffer {
+  char* buffer;      // a StringHeap block of capacity bytes
+  int32_t capacity;  // 16 at creation
+  int32_t position;  // current offset into buffer
+};
+
 static DWORD stringSlot = TLS_OUT_OF_INDEXES;  // TLS index of each thread's StringBuffer
 static const int32_t StringBufferInitialCapacity = 16;
 

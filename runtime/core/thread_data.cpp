@@ -11,11 +11,18 @@
 //   stands twice in the wait set and never pairs with another thread's block.
 // - Every handle in the wait set (entries 1 and up) is a duplicate owned by ThreadWatcher and is
 //   closed when its entry is removed or its request is dropped.
-#include "core.h"
+#include "core_internal.h"
 
 // ---------------------------------------------------------------------------------------------
 // Process-wide state
 // ---------------------------------------------------------------------------------------------
+
+// One registration that has an init or a free operation (payload of a LinkedBlock).
+struct ThreadDataPart {
+  int32_t offset;             // where the slice begins in every thread's block
+  ThreadDataOperation init;   // prepares a fresh slice, or null
+  ThreadDataOperation free;   // releases what the slice holds, or null
+};
 
 static bool started;                             // has the first registration run?
 static DWORD threadDataSlot = TLS_OUT_OF_INDEXES;  // TLS index of each thread's block

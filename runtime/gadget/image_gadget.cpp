@@ -6,7 +6,7 @@
 // and never deletes it.
 #include "gadget.h"
 
-#include <commctrl.h>
+#include "image.h"
 
 static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
 static bool imageGadgetTypeReady;
@@ -15,17 +15,7 @@ static int32_t dragThresholdY;      // SM_CYDRAG
 static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
 static bool rightDoubleClicked;     // the next right button release ends a double-click
 
-// ---------------------------------------------------------------------------------------------
-// Start-up
-// ---------------------------------------------------------------------------------------------
-
-void GadgetLibraryInit(void) {
-  GadgetTableInit();
-  INITCOMMONCONTROLSEX controls;
-  controls.dwSize = sizeof controls;
-  controls.dwICC = ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;
-  InitCommonControlsEx(&controls);
-}
+static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---------------------------------------------------------------------------------------------
 // Gadget type operations
@@ -41,6 +31,7 @@ static int32_t ImageGadgetSetState(GadgetRecord* gadget, int32_t value) {
   return static_cast<int32_t>(SendMessageA(gadget->handle, STM_SETIMAGE, 0, value));
 }
 
+// Fills the image gadget type record and reads the drag thresholds, at the first image gadget.
 static void PrepareImageGadgetType(void) {
   if (imageGadgetTypeReady) return;
   imageGadgetType = GadgetType{};
@@ -54,7 +45,7 @@ static void PrepareImageGadgetType(void) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Creation and state
+// Creation
 // ---------------------------------------------------------------------------------------------
 
 int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -77,17 +68,6 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
   return result;
 }
 
-int32_t GadgetSetState(int32_t number, int32_t value) {
-  GadgetRecord* gadget = GadgetFind(number);
-  if (gadget == nullptr || gadget->type == nullptr || gadget->type->setState == nullptr) return 0;
-  return gadget->type->setState(gadget, value);
-}
-
-HWND GadgetGetHandle(int32_t number) {
-  GadgetRecord* gadget = GadgetFind(number);
-  return gadget != nullptr ? gadget->handle : nullptr;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The control's procedure
 // ---------------------------------------------------------------------------------------------
@@ -101,24 +81,6 @@ static void PaintPicture(GadgetRecord* gadget, HDC dc) {
   if (gadget->state == 0) return;
   UINT kind = GetObjectType(reinterpret_cast<HGDIOBJ>(gadget->state)) == OBJ_BITMAP ? DST_BITMAP : DST_ICON;
   DrawStateA(dc, nullptr, nullptr, static_cast<LPARAM>(gadget->state), 0, 0, 0, 0, 0, kind);
-}
-
-// The size of a bitmap or icon; false when it cannot be measured.
-static bool MeasurePicture(HANDLE picture, SIZE* size) {
-  BITMAP info;
-  if (GetObjectType(picture) == OBJ_BITMAP) {
-    if (GetObjectA(picture, sizeof info, &info) == 0) return false;
-  } else {
-    ICONINFO parts;
-    if (!GetIconInfo(static_cast<HICON>(picture), &parts)) return false;
-    int got = parts.hbmColor ? GetObjectA(parts.hbmColor, sizeof info, &info) : 0;
-    if (parts.hbmMask) DeleteObject(parts.hbmMask);
-    if (parts.hbmColor) DeleteObject(parts.hbmColor);
-    if (got == 0) return false;
-  }
-  size->cx = info.bmWidth;
-  size->cy = info.bmHeight;
-  return true;
 }
 
 // Repaints the part of the owning window that lies under the control.
@@ -135,8 +97,9 @@ static void RepaintUnder(HWND control) {
 static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
   gadget->state = reinterpret_cast<uintptr_t>(picture);
   if (picture == nullptr || GetObjectType(picture) != OBJ_BITMAP) RepaintUnder(control);
-  SIZE size;
-  if (picture != nullptr && MeasurePicture(picture, &size)) {
+  BITMAP measured;
+  if (picture != nullptr && ImageMeasure(picture, &measured)) {
+    SIZE size = {measured.bmWidth, measured.bmHeight};
     if (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) {
       size.cx += 4;
       size.cy += 4;
@@ -164,13 +127,8 @@ static void DragTest(GadgetRecord* gadget, HWND control, LPARAM lParam) {
   }
 }
 
-// The live gadget whose control this is, or null (while being created or destroyed).
-static GadgetRecord* GadgetOfControl(HWND control) {
-  GadgetRecord* gadget = GadgetFind(GetWindowLongA(control, GWL_ID));
-  return gadget != nullptr && gadget->handle == control ? gadget : nullptr;
-}
-
-LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+// The window procedure image gadgets are subclassed with, below GadgetSubclassProc.
+static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   GadgetRecord* gadget = GadgetOfControl(control);
   if (gadget == nullptr) return PassOn(control, message, wParam, lParam);
   switch (message) {

@@ -5,7 +5,7 @@
 // its decode call, and PendingFile is open exactly while such a file image is held. Every path
 // out of DecodeToBitmap ends both, so no libpng structure or stream outlives a load. The list,
 // CurrentDecoder and PendingFile are process-wide and unlocked: one thread loads at a time.
-#include "image.h"
+#include "image_internal.h"
 
 DecoderListState DecoderList;
 const ImageDecoder* CurrentDecoder;

@@ -7,7 +7,7 @@
 // so a descriptor handed out earlier never names a deleted (and perhaps reused) context. An
 // image output context is never deleted while a drawing on it is in progress: that drawing is
 // ended first. Nothing here is locked; each thread has its own state.
-#include "image.h"
+#include "image_internal.h"
 
 #include <string.h>
 
@@ -32,23 +32,25 @@ static ImageThreadState* ThisThreadsImageOutput(void) {
 // Per-thread state
 // ---------------------------------------------------------------------------------------------
 
-void DrawingLibraryInit(void) {
-  DrawingStateOffset = ThreadDataRegister(sizeof(DrawingState), DrawingThreadInit,
-                                          DrawingThreadFree);
-}
-
-void DrawingThreadInit(void* slice) {
+// Init operation of the drawing slice: the thread's default brush and pen.
+static void DrawingThreadInit(void* slice) {
   auto* state = static_cast<DrawingState*>(slice);
   state->defaultBrush = CreateSolidBrush(RGB(0, 0, 0));
   state->defaultPen = CreatePen(PS_SOLID, 0, RGB(0, 0, 0));
 }
 
-void DrawingThreadFree(void* slice) {
+// Free operation of the drawing slice: the default brush and pen are deleted.
+static void DrawingThreadFree(void* slice) {
   auto* state = static_cast<DrawingState*>(slice);
   if (state->defaultBrush != nullptr) DeleteObject(state->defaultBrush);
   if (state->defaultPen != nullptr) DeleteObject(state->defaultPen);
   state->defaultBrush = nullptr;
   state->defaultPen = nullptr;
+}
+
+void DrawingLibraryInit(void) {
+  DrawingStateOffset = ThreadDataRegister(sizeof(DrawingState), DrawingThreadInit,
+                                          DrawingThreadFree);
 }
 
 // ---------------------------------------------------------------------------------------------

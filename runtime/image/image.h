@@ -20,24 +20,8 @@
 // Depth for ImageCreate, and bit of the load flags: a display-compatible, device-dependent bitmap.
 constexpr int32_t DisplayFormat = 0x80;
 
-// One image in the image table. The table treats a record whose handle is 0 as absent.
-struct ImageRecord {
-  HANDLE handle;        // HBITMAP, or HICON for an image loaded from an icon file; 0: no image
-  int16_t width;        // pixels, bmWidth of the bitmap
-  int16_t height;       // pixels, bmHeight of the bitmap
-  uint8_t depth;        // bits per pixel as GDI reports them (bmBitsPixel), not as requested
-  uint8_t formatFlags;  // DisplayFormat for compatible bitmaps; low byte of the load flags
-};
-static_assert(sizeof(ImageRecord) == 12, "image records are 12 bytes in the image table");
-static_assert(offsetof(ImageRecord, width) == 4, "image record layout is fixed");
-static_assert(offsetof(ImageRecord, depth) == 8, "image record layout is fixed");
-static_assert(offsetof(ImageRecord, formatFlags) == 9, "image record layout is fixed");
-
-// The image table (made by ImageLibraryInit).
-extern ObjectTable* ImageTable;
-
-// Start-up step: creates the image table and registers ImageThreadState. Runs once, after
-// DecoderListReset and before any image is made.
+// Start-up step: creates the image table and registers the image output's per-thread state.
+// Runs once, after DecoderListReset and before any image is made.
 void ImageLibraryInit(void);
 // A blank (black) image of width × height: depth DisplayFormat gives a compatible bitmap of the
 // display; depths 1, 4, 8, 16, 24 and 32 a bottom-up DIB section (8 bits or fewer with a grey
@@ -53,6 +37,10 @@ void ImageFreeAll(void);
 int32_t ImageGetWidth(int32_t number);
 int32_t ImageGetHeight(int32_t number);
 int32_t ImageGetHandle(int32_t number);
+// Measures a native picture: a bitmap as GDI describes it, an icon by its colour bitmap or, for
+// a monochrome icon, by the upper half of its mask. 1 when *measured was filled; 0 when the
+// system cannot say (a null or deleted handle, for instance).
+int32_t ImageMeasure(HANDLE picture, BITMAP* measured);
 
 // ---------------------------------------------------------------------------------------------
 // Drawing output
@@ -76,37 +64,9 @@ struct OutputDescriptor {
 static_assert(sizeof(OutputDescriptor) == 48, "an output descriptor is twelve 32-bit fields");
 static_assert(offsetof(OutputDescriptor, release) == 12, "output descriptor layout is fixed");
 
-// The image library's per-thread slice.
-struct ImageThreadState {
-  HDC imageDC;                  // memory context of this thread's last image output, or 0
-  OutputDescriptor descriptor;  // the descriptor ImageDrawingOutput hands out, reused
-};
-
-// The drawing library's per-thread slice: the drawing in progress on this thread.
-struct DrawingState {
-  HDC dc;                 // the context being drawn on; 0 when no drawing is in progress
-  HBRUSH defaultBrush;    // solid black, for the thread's life
-  HPEN defaultPen;        // solid black, width 0, for the thread's life
-  HGDIOBJ savedBrush;     // the context's brush before DrawingBegin
-  HGDIOBJ savedPen;       // the context's pen before DrawingBegin
-  int32_t kind;           // copied from the descriptor
-  HWND window;            // copied from the descriptor
-  OutputRelease release;  // copied from the descriptor
-  int32_t extra[8];       // copied from a kind 7 descriptor
-  HBRUSH drawingBrush;    // solid black, made at every DrawingBegin, deleted at DrawingEnd
-  HGDIOBJ secondObject;   // deleted at DrawingEnd when set
-  int32_t settings[5];    // for drawing operations outside the runtime; begin sets 0,0,1,white,0
-};
-
-// Offsets of the two per-thread slices (set at start-up).
-extern int32_t DrawingStateOffset;
-extern int32_t ImageStateOffset;
-
-// Start-up step: registers DrawingState, the first per-thread registration of all.
+// Start-up step: registers the per-thread drawing state, the first per-thread registration of
+// all.
 void DrawingLibraryInit(void);
-// Makes and deletes a thread's default brush and pen (the DrawingState slice's operations).
-void DrawingThreadInit(void* slice);
-void DrawingThreadFree(void* slice);
 // This thread's descriptor for drawing on image number, in a fresh memory context; or null. A
 // drawing still in progress on the thread's previous image output is ended first.
 OutputDescriptor* ImageDrawingOutput(int32_t number);
@@ -141,17 +101,7 @@ struct ImageDecoder {
 };
 static_assert(sizeof(ImageDecoder) == 16, "a decoder is four operation pointers");
 
-constexpr int32_t DecoderListCapacity = 100;
-
-// The registered decoders, in registration order.
-struct DecoderListState {
-  const ImageDecoder* decoders[DecoderListCapacity];  // entries 0 … count − 1 are registered
-  int32_t count;                                      // decoders registered
-};
-
-extern DecoderListState DecoderList;
-extern const ImageDecoder* CurrentDecoder;  // whose check last accepted an input, or null
-extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, or null
+constexpr int32_t DecoderListCapacity = 100;  // decoders the list holds at the most
 
 // Start-up step: empties the decoder list (before ImageLibraryInit and any registration).
 void DecoderListReset(void);
@@ -160,9 +110,10 @@ int32_t DecoderRegister(const ImageDecoder* decoder);
 // Offers a file (memory null) or a memory block of memorySize bytes to each decoder in
 // registration order; the first accepting check's result (1 or 2), or 0.
 int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize);
-// Decodes CurrentDecoder's accepted image into a new top-down DIB section of 24 bits (check
-// result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible bitmap. The bitmap,
-// or 0; the decoder's state and PendingFile are ended either way.
+// Decodes the image that DecoderFind's accepting decoder holds into a new top-down DIB section
+// of 24 bits (check result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible
+// bitmap. The bitmap, or 0; the decoder's state and the file that DecoderFind left open are
+// ended either way.
 HBITMAP DecodeToBitmap(int32_t result, int32_t flags);
 // Loads a picture file as an image: a bitmap file by its first two bytes "BM", else an icon,
 // else through the decoders. Results as ImageCreate.

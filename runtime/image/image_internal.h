@@ -1,7 +1,28 @@
-// Shared between the image library's own files only; not part of the runtime's interface.
+// Shared between the image library's own files only; not part of the runtime's interface (tests
+// of the internals include it on purpose).
 #pragma once
 
 #include "image.h"
+
+// ---------------------------------------------------------------------------------------------
+// Image objects
+// ---------------------------------------------------------------------------------------------
+
+// One image in the image table. The table treats a record whose handle is 0 as absent.
+struct ImageRecord {
+  HANDLE handle;        // HBITMAP, or HICON for an image loaded from an icon file; 0: no image
+  int16_t width;        // pixels, bmWidth of the bitmap
+  int16_t height;       // pixels, bmHeight of the bitmap
+  uint8_t depth;        // bits per pixel as GDI reports them (bmBitsPixel), not as requested
+  uint8_t formatFlags;  // DisplayFormat for compatible bitmaps; low byte of the load flags
+};
+static_assert(sizeof(ImageRecord) == 12, "image records are 12 bytes in the image table");
+static_assert(offsetof(ImageRecord, width) == 4, "image record layout is fixed");
+static_assert(offsetof(ImageRecord, depth) == 8, "image record layout is fixed");
+static_assert(offsetof(ImageRecord, formatFlags) == 9, "image record layout is fixed");
+
+// The image table (made by ImageLibraryInit).
+extern ObjectTable* ImageTable;
 
 // Takes the record for a new image under number (−1: a new dynamic record), freeing whatever
 // image held the number; null for numbers below −1, which no record may take.
@@ -11,3 +32,47 @@ ImageRecord* TakeImageRecord(int32_t number);
 // is given back and the result is 0.
 int32_t StoreImage(int32_t number, ImageRecord* record, HANDLE handle, const BITMAP& measured,
                    uint8_t formatFlags);
+
+// ---------------------------------------------------------------------------------------------
+// Per-thread drawing and image output
+// ---------------------------------------------------------------------------------------------
+
+// The image library's per-thread slice.
+struct ImageThreadState {
+  HDC imageDC;                  // memory context of this thread's last image output, or 0
+  OutputDescriptor descriptor;  // the descriptor ImageDrawingOutput hands out, reused
+};
+
+// The drawing library's per-thread slice: the drawing in progress on this thread.
+struct DrawingState {
+  HDC dc;                 // the context being drawn on; 0 when no drawing is in progress
+  HBRUSH defaultBrush;    // solid black, for the thread's life
+  HPEN defaultPen;        // solid black, width 0, for the thread's life
+  HGDIOBJ savedBrush;     // the context's brush before DrawingBegin
+  HGDIOBJ savedPen;       // the context's pen before DrawingBegin
+  int32_t kind;           // copied from the descriptor
+  HWND window;            // copied from the descriptor
+  OutputRelease release;  // copied from the descriptor
+  int32_t extra[8];       // copied from a kind 7 descriptor
+  HBRUSH drawingBrush;    // solid black, made at every DrawingBegin, deleted at DrawingEnd
+  HGDIOBJ secondObject;   // deleted at DrawingEnd when set
+  int32_t settings[5];    // for drawing operations outside the runtime; begin sets 0,0,1,white,0
+};
+
+// Offsets of the two per-thread slices (set at start-up).
+extern int32_t DrawingStateOffset;
+extern int32_t ImageStateOffset;
+
+// ---------------------------------------------------------------------------------------------
+// The decoder list
+// ---------------------------------------------------------------------------------------------
+
+// The registered decoders, in registration order.
+struct DecoderListState {
+  const ImageDecoder* decoders[DecoderListCapacity];  // entries 0 … count − 1 are registered
+  int32_t count;                                      // decoders registered
+};
+
+extern DecoderListState DecoderList;
+extern const ImageDecoder* CurrentDecoder;  // whose check last accepted an input, or null
+extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, or null

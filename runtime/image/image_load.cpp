@@ -41,17 +41,26 @@ static HBITMAP LoadBitmapFile(const char* path, int32_t flags, BITMAP* measured)
 }
 
 // Measures an icon by its colour bitmap, or, for a monochrome icon, by its mask (whose upper
-// half is the AND mask and lower half the XOR image). Zero when the system cannot say.
-static void MeasureIcon(HICON icon, BITMAP* measured) {
+// half is the AND mask and lower half the XOR image); 1 when measured, else 0.
+static int32_t MeasureIcon(HICON icon, BITMAP* measured) {
   ICONINFO parts = {};
-  if (!GetIconInfo(icon, &parts)) return;
+  if (!GetIconInfo(icon, &parts)) return 0;
+  int32_t got = 0;
   if (parts.hbmColor != nullptr) {
-    GetObjectA(parts.hbmColor, sizeof *measured, measured);
-  } else if (parts.hbmMask != nullptr && GetObjectA(parts.hbmMask, sizeof *measured, measured)) {
-    measured->bmHeight /= 2;
+    got = GetObjectA(parts.hbmColor, sizeof *measured, measured);
+  } else if (parts.hbmMask != nullptr) {
+    got = GetObjectA(parts.hbmMask, sizeof *measured, measured);
+    if (got != 0) measured->bmHeight /= 2;
   }
   if (parts.hbmMask != nullptr) DeleteObject(parts.hbmMask);
   if (parts.hbmColor != nullptr) DeleteObject(parts.hbmColor);
+  return got != 0;
+}
+
+int32_t ImageMeasure(HANDLE picture, BITMAP* measured) {
+  if (GetObjectType(picture) == OBJ_BITMAP)
+    return GetObjectA(picture, sizeof *measured, measured) != 0;
+  return MeasureIcon(static_cast<HICON>(picture), measured);
 }
 
 // An icon file at its own size; null when the system does not take the file as an icon.

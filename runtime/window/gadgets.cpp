@@ -1,7 +1,12 @@
-// Gadget plumbing: attaching controls to gadget records, the subclass procedure that keeps the
-// gadget table in step with the controls' lives, releasing, notifications and gadget events.
+// Gadgets as the window system keeps them: the gadget table and each thread's gadget state, and
+// the plumbing that every kind of gadget shares (attaching controls to gadget records, the
+// subclass procedure that keeps the table in step with the controls' lives, releasing,
+// notifications and gadget events). Kinds of gadget live in the gadget library above.
 //
 // Invariants:
+// - GadgetTable and gadgetThreadSlice are written once, by GadgetTableInit at start-up on the
+//   main thread, and only read afterwards.
+// - A thread's list block is owned by its gadget state from the slice's init to its free.
 // - A gadget is live from GadgetAttach until its control's WM_NCDESTROY. While live, its
 //   control's GWL_ID and "XR_ID" both hold its number and its record's handle is the control.
 // - After WM_NCDESTROY the control's GWL_ID is -1 and "XR_ID" is gone, so late messages go to
@@ -12,13 +17,71 @@
 
 #include <ole2.h>
 
-#include "gadget.h"
+ObjectTable* GadgetTable;
+HFONT DefaultGuiFont;
+
+static int32_t gadgetThreadSlice;  // offset of every thread's GadgetThreadState
+
+static const int32_t GadgetListEntries = 10;  // entries of every thread's list block
+
+// ---------------------------------------------------------------------------------------------
+// The table and each thread's gadget state
+// ---------------------------------------------------------------------------------------------
+
+// Init operation of the gadget slice: the default font and a zeroed list block.
+static void GadgetThreadStateInit(void* slice) {
+  auto* state = static_cast<GadgetThreadState*>(slice);
+  state->font = DefaultGuiFont;
+  state->second = 0;
+  state->list = static_cast<int32_t*>(
+      HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, GadgetListEntries * sizeof(int32_t)));
+  state->listCapacity = state->list != nullptr ? GadgetListEntries : 0;
+}
+
+// Free operation of the gadget slice: the list block goes back to MainHeap.
+static void GadgetThreadStateFree(void* slice) {
+  auto* state = static_cast<GadgetThreadState*>(slice);
+  if (state->list != nullptr) HeapFree(MainHeap, 0, state->list);
+  state->list = nullptr;
+  state->listCapacity = 0;
+}
+
+void GadgetTableInit(void) {
+  DefaultGuiFont = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+  GadgetTable = ObjectTableCreate(sizeof(GadgetRecord), 50, GadgetRelease);
+  gadgetThreadSlice =
+      ThreadDataRegister(sizeof(GadgetThreadState), GadgetThreadStateInit, GadgetThreadStateFree);
+}
+
+GadgetThreadState* GadgetThreadStateGet(void) {
+  return static_cast<GadgetThreadState*>(ThreadDataGet(gadgetThreadSlice));
+}
+
+HWND GadgetListSelect(HWND window) {
+  GadgetThreadState* state = GadgetThreadStateGet();
+  state->parent = window;
+  state->second = 0;
+  return window;
+}
+
+GadgetRecord* GadgetFind(int32_t number) {
+  if (GadgetTable == nullptr) return nullptr;
+  return static_cast<GadgetRecord*>(ObjectFind(GadgetTable, number));
+}
 
 // The live gadget whose control is control with number id, or null.
 static GadgetRecord* LiveGadget(HWND control, int32_t id) {
   GadgetRecord* record = GadgetFind(id);
   return record != nullptr && record->handle == control ? record : nullptr;
 }
+
+GadgetRecord* GadgetOfControl(HWND control) {
+  return LiveGadget(control, GetWindowLongA(control, GWL_ID));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attaching, and the control's life
+// ---------------------------------------------------------------------------------------------
 
 int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type) {
   bool chosen = number == -1;
@@ -49,13 +112,13 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
   ObjectRelease(GadgetTable, id);
 }
 
-LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   int32_t id = GetWindowLongA(control, GWL_ID);
   GadgetRecord* record = id == -1 ? nullptr : LiveGadget(control, id);
   // Released, or its identifier changed behind the gadget's back: no procedure to pass on to.
-  if (record == nullptr) return DefWindowProcA(control, msg, wParam, lParam);
-  LRESULT result = CallWindowProcA(record->previousProc, control, msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
+  if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
+  LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
     // Looked up again: the previous procedure may have released the gadget itself.
     record = LiveGadget(control, id);
     if (record != nullptr) ReleaseGadget(record, control, id);
@@ -68,14 +131,18 @@ void GadgetRelease(int32_t number) {
   if (record != nullptr) DestroyWindow(record->handle);
 }
 
-LRESULT GadgetNotify(HWND control, HWND parent, UINT msg, WPARAM wParam, LPARAM lParam) {
+// ---------------------------------------------------------------------------------------------
+// Notifications and gadget events
+// ---------------------------------------------------------------------------------------------
+
+LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
   if (control == nullptr) return NotHandled;
   auto id = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
   if (id != GetWindowLongA(control, GWL_ID)) return NotHandled;
   GadgetRecord* record = LiveGadget(control, id);
   if (record == nullptr || record->type == nullptr || record->type->notify == nullptr)
     return NotHandled;
-  return record->type->notify(record, parent, msg, wParam, lParam);
+  return record->type->notify(record, parent, message, wParam, lParam);
 }
 
 HWND OwningWindow(HWND window) {

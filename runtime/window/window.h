@@ -1,18 +1,18 @@
-// Window system: numbered top-level windows, the event queue and wait, the window procedure with
-// its callbacks and gadget plumbing, window geometry and live sizing, Tab navigation and MDI.
+// Window system: numbered top-level windows, the event queue and wait, window callbacks, window
+// geometry, and the gadget table with the plumbing that every kind of gadget shares. The window
+// procedure, live sizing and Tab navigation work behind these operations (window_internal.h).
 //
 // Windows are named by number: 0 and up select numbered slots of the window table, -1 asks for a
-// dynamic window whose number is then its record's address. Failures are reported only as 0 or
-// null. Every operation runs on the thread that owns the windows it touches.
+// dynamic window whose number is then its record's address; gadgets are numbered the same way in
+// the gadget table. Failures are reported only as 0 or null. Every operation runs on the thread
+// that owns the windows it touches.
 #pragma once
 
 #include <windows.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "core.h"
-
-struct GadgetRecord;  // the gadget library's records (gadget.h)
-struct GadgetType;
 
 // ---------------------------------------------------------------------------------------------
 // Event codes returned by EventWait (any other non-zero value is a message number)
@@ -117,55 +117,92 @@ void* EventGetDropData(void);
 void EventSetCallback(WindowCallback callback);
 
 // ---------------------------------------------------------------------------------------------
-// Window procedure and gadget plumbing
-// ---------------------------------------------------------------------------------------------
-
-// The window procedure of every runtime window class.
-LRESULT CALLBACK WindowClassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Turns a message into an event or a gadget notification; the message's result or NotHandled.
-LRESULT WindowMessageHandler(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Last step of creating any gadget: ties control to record under number (-1: the record's
-// address); the chosen number for -1, otherwise the control; 0 when the record is not one the
-// gadget table hands out for that number (the control is then left as it was).
-int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
-// The window procedure that every gadget control is subclassed with.
-LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
-// Free callback of the gadget table: destroys gadget number's control (which releases it).
-void GadgetRelease(int32_t number);
-// Hands a message about control to its gadget's notification operation; its result, or
-// NotHandled when control is not a live gadget or its type has no such operation.
-LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
-// The nearest window from window upwards that is a runtime window, else the topmost ancestor.
-HWND OwningWindow(HWND window);
-// Posts gadget event type of control to its owning window; it arrives as GadgetAction.
-void GadgetPostEvent(HWND control, int32_t type);
-// Sends WM_SYSCOLORCHANGE to child; TRUE (an EnumChildWindows visitor).
-BOOL CALLBACK SysColorForward(HWND child, LPARAM ignored);
-
-// ---------------------------------------------------------------------------------------------
-// Geometry and live sizing
+// Geometry
 // ---------------------------------------------------------------------------------------------
 
 // Left and top edge of window number's outer frame (screen, or MDI client coordinates for an
 // MDI child); 0 for no such window.
 int32_t WindowGetX(int32_t number);
 int32_t WindowGetY(int32_t number);
-// Runs first for every message of a runtime window: takes over SC_SIZE when full-window dragging
-// is on and then sizes the window from mouse and key messages; a result, or NotHandled.
-LRESULT SizingFilter(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// Moves the window to the screen rectangle (a child window in its parent's coordinates).
-void SizingApply(HWND window, int32_t left, int32_t top, int32_t right, int32_t bottom);
-// Puts the cursor at (x, y) on the screen with the shared system cursor of number shape.
-void CursorPlace(int32_t shape, int32_t x, int32_t y);
 
 // ---------------------------------------------------------------------------------------------
-// Keyboard navigation
+// The gadget table and the plumbing of every kind of gadget
 // ---------------------------------------------------------------------------------------------
 
-// The accelerator table to translate the current message with for the active window, or null
-// (a foreign or null window, or a plain Tab that an editable rich edit control keeps).
-HACCEL WindowGetAccelerators(HWND active);
-// Moves the keyboard focus to the next (backward 0) or previous tab stop of the active window,
-// or of the MDI child that holds the focus.
-void FocusStep(int32_t backward);
+struct GadgetRecord;
+
+// Operations of a gadget type; any of them may be null.
+// A message about the gadget's control sent to its window: its result, or NotHandled.
+typedef LRESULT (*GadgetNotifyOperation)(GadgetRecord* gadget, HWND parent, UINT message,
+                                         WPARAM wParam, LPARAM lParam);
+// The gadget's control is being destroyed: release what the gadget holds.
+typedef void (*GadgetReleaseOperation)(GadgetRecord* gadget);
+// The gadget's state (for an image gadget: the picture shown).
+typedef int32_t (*GadgetGetStateOperation)(GadgetRecord* gadget);
+// Sets the gadget's state; the type's result.
+typedef int32_t (*GadgetSetStateOperation)(GadgetRecord* gadget, int32_t value);
+
+// One kind of gadget: 37 32-bit entries.
+struct GadgetType {
+  int32_t kind;                        // the kind of gadget (9 for image gadgets)
+  int32_t size;                        // this record's size in bytes: 148
+  GadgetNotifyOperation notify;        // notification operation, or null
+  GadgetReleaseOperation release;      // release operation, or null
+  GadgetGetStateOperation getState;    // get-state operation, or null
+  GadgetSetStateOperation setState;    // set-state operation, or null
+  void* operations[31];                // further operations of other kinds, null here
+};
+static_assert(sizeof(GadgetType) == 148, "a gadget type record is 37 32-bit entries");
+static_assert(offsetof(GadgetType, notify) == 8, "gadget type layout is fixed");
+static_assert(offsetof(GadgetType, setState) == 20, "gadget type layout is fixed");
+
+// One gadget: the record of the gadget table. A record whose handle is null is free.
+struct GadgetRecord {
+  HWND handle;                // the control's HWND; null means no gadget
+  const GadgetType* type;     // the gadget type record of the gadget's kind
+  uint32_t unused;            // not used by image gadgets
+  WNDPROC previousProc;       // the procedure GadgetSubclassProc passes messages on to
+  uintptr_t state;            // an image gadget's picture (HBITMAP or HICON), or 0
+  int32_t dragPending;        // 1 between a left press and its release or a drag start
+  int16_t pressX;             // x of the last left press, client coordinates
+  int16_t pressY;             // y of that press
+};
+static_assert(sizeof(GadgetRecord) == 28, "a gadget record is seven 32-bit fields");
+static_assert(offsetof(GadgetRecord, previousProc) == 12, "gadget record layout is fixed");
+static_assert(offsetof(GadgetRecord, pressX) == 24, "gadget record layout is fixed");
+
+// A thread's gadget state; prepared on the thread's first use.
+struct GadgetThreadState {
+  HWND parent;           // window in which this thread's next gadgets are created, or null
+  uint32_t second;       // cleared by GadgetListSelect and GadgetAttach; read by nothing here
+  HFONT font;            // sent to every new gadget with WM_SETFONT; the default GUI font
+  int32_t* list;         // MainHeap block of listCapacity zeroed entries, or null
+  int32_t listCapacity;  // entries in list: 10, or 0 when the block could not be had
+};
+static_assert(sizeof(GadgetThreadState) == 20, "five 32-bit fields");
+
+// GadgetRecords, 50 numbered slots to begin with; null until GadgetTableInit.
+extern ObjectTable* GadgetTable;
+
+// Start-up of the gadget table: the default GUI font, the table (whose free callback destroys
+// gadget n's control), and the per-thread gadget state. The gadget library's start-up step runs
+// it first.
+void GadgetTableInit(void);
+// Makes window the calling thread's parent for new gadgets; returns window.
+HWND GadgetListSelect(HWND window);
+// The calling thread's gadget state.
+GadgetThreadState* GadgetThreadStateGet(void);
+// The record of live gadget number, or null (also before GadgetTableInit).
+GadgetRecord* GadgetFind(int32_t number);
+// The record of the live gadget whose control is control (found by its GWL_ID), or null while
+// the control is being created or destroyed, or is no gadget's.
+GadgetRecord* GadgetOfControl(HWND control);
+// Last step of creating any gadget: ties control to record under number (-1: the record's
+// address), subclasses it and gives it the thread's font; the chosen number for -1, otherwise
+// the control; 0 when the record is not one the gadget table hands out for that number (the
+// control is then left as it was).
+int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
+// Posts gadget event type of control to its owning window; it arrives as GadgetAction.
+void GadgetPostEvent(HWND control, int32_t type);
+// The nearest window from window upwards that is a runtime window, else the topmost ancestor.
+HWND OwningWindow(HWND window);

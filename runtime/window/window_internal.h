@@ -1,4 +1,5 @@
-// The window system's records and per-thread states, shared by its own files only.
+// The window system's records, per-thread states and the operations its own files share; not
+// part of the runtime's interface (tests of the internals include it on purpose).
 #pragma once
 
 #include "window.h"
@@ -67,6 +68,7 @@ static_assert(offsetof(SizingState, limits) == 36, "sizing state layout is fixed
 extern ObjectTable* WindowTable;  // WindowRecords, 16 numbered slots to begin with
 extern int32_t WindowThreadSlice;  // offset of every thread's WindowThreadState
 extern int32_t SizingThreadSlice;  // offset of every thread's SizingState
+extern HFONT DefaultGuiFont;       // the system's default GUI font, taken by GadgetTableInit
 
 // The record of open window number, or null.
 inline WindowRecord* WindowFind(int32_t number) {
@@ -86,6 +88,33 @@ inline int32_t WindowNumberOf(HWND window) {
   return value == 0 ? -1 : static_cast<int32_t>(value - 1);
 }
 
+// ---------------------------------------------------------------------------------------------
+// The window procedure
+// ---------------------------------------------------------------------------------------------
+
+// The window procedure of every runtime window class.
+LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Turns a message into an event or a gadget notification; the message's result or NotHandled.
+LRESULT WindowMessageHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// Sends WM_SYSCOLORCHANGE to child; TRUE (an EnumChildWindows visitor).
+BOOL CALLBACK SysColorForward(HWND child, LPARAM ignored);
+
+// ---------------------------------------------------------------------------------------------
+// Gadget plumbing
+// ---------------------------------------------------------------------------------------------
+
+// The window procedure that every gadget control is subclassed with.
+LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
+// Free callback of the gadget table: destroys gadget number's control (which releases it).
+void GadgetRelease(int32_t number);
+// Hands a message about control to its gadget's notification operation; its result, or
+// NotHandled when control is not a live gadget or its type has no such operation.
+LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---------------------------------------------------------------------------------------------
+// The event queue
+// ---------------------------------------------------------------------------------------------
+
 // Appends an event to the thread's queue unless the newest one is identical; the tail, or null
 // when no node could be allocated (the event is lost).
 QueuedEvent* EventQueueAppend(WindowThreadState* state, int32_t code, int32_t window);
@@ -95,7 +124,29 @@ void EventDropDataFree(WindowThreadState* state);
 // record of six fields is not taken); frees the one pending before.
 void EventDropDataTake(WindowThreadState* state, LPARAM data);
 
+// ---------------------------------------------------------------------------------------------
+// Live sizing
+// ---------------------------------------------------------------------------------------------
+
+// Runs first for every message of a runtime window: takes over SC_SIZE when full-window dragging
+// is on and then sizes the window from mouse and key messages; a result, or NotHandled.
+LRESULT SizingFilter(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
 // Reshapes the state's rectangle for its edge with the cursor at (x, y) on the screen.
 void SizingTrack(SizingState* state, int32_t x, int32_t y);
 // One keyboard step: the cursor to (x, y), the rectangle reshaped, offered and applied.
 void SizingKeyStep(SizingState* state, HWND window, int32_t x, int32_t y);
+// Moves the window to the screen rectangle (a child window in its parent's coordinates).
+void SizingApply(HWND window, int32_t left, int32_t top, int32_t right, int32_t bottom);
+// Puts the cursor at (x, y) on the screen with the shared system cursor of number shape.
+void CursorPlace(int32_t shape, int32_t x, int32_t y);
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard navigation
+// ---------------------------------------------------------------------------------------------
+
+// The accelerator table to translate the current message with for the active window, or null
+// (a foreign or null window, or a plain Tab that an editable rich edit control keeps).
+HACCEL WindowGetAccelerators(HWND active);
+// Moves the keyboard focus to the next (backward 0) or previous tab stop of the active window,
+// or of the MDI child that holds the focus.
+void FocusStep(int32_t backward);

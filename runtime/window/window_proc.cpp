@@ -214,7 +214,7 @@ LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPar
   return result == NotHandled ? DefWindowProcA(hwnd, msg, wParam, lParam) : result;
 }
 
-BOOL CALLBACK SysColorForward(HWND child, LPARAM) {
+BOOL CALLBACK SysColorForward(HWND child, LPARAM ignored) {
   SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
   return TRUE;
 }

@@ -188,8 +188,17 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 32 * 32);
   EXPECT_EQ(SendMessageA(control, STM_GETICON, 0, 0), reinterpret_cast<LRESULT>(icon));
+  // A monochrome icon has no colour bitmap: its size is the upper half of its mask's.
+  std::vector<uint8_t> monoAnd(4 * 16, 0x00), monoXor(4 * 16, 0xF0);
+  HICON mono = CreateIcon(GetModuleHandleA(nullptr), 24, 16, 1, 1, monoAnd.data(), monoXor.data());
+  ASSERT_NE(mono, nullptr);
+  EXPECT_EQ(GadgetSetState(gadget, static_cast<int32_t>(reinterpret_cast<intptr_t>(mono))),
+            static_cast<int32_t>(reinterpret_cast<intptr_t>(mono)));
+  EXPECT_EQ(ControlSize(control).cx, 24);
+  EXPECT_EQ(ControlSize(control).cy, 16);
   DestroyWindow(control);
   DestroyIcon(icon);
+  DestroyIcon(mono);
 }
 
 TEST_F(ImageGadget, ReusingANumberDestroysTheFirstControl) {

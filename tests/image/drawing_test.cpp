@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "image.h"
+#include "image_internal.h"
 #include "image_fixture.h"
 #include "test_support.h"
 

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include "image.h"
+#include "image_internal.h"
 #include "test_support.h"
 
 // ---------------------------------------------------------------------------------------------

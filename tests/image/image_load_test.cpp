@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image.h"
+#include "image_internal.h"
 #include "image_fixture.h"
 #include "test_support.h"
 
@@ -225,6 +226,37 @@ TEST_F(ImageLoadFiles, AMonochromeIconIsMeasuredByHalfItsMask) {
   EXPECT_EQ(ImageGetWidth(image), 32);
   EXPECT_EQ(ImageGetHeight(image), 32);
   EXPECT_EQ(RecordOf(image)->depth, 1);
+}
+
+TEST_F(ImageLoadFiles, ImageMeasureMeasuresBitmapsAndBothKindsOfIconAndNothingElse) {
+  ASSERT_NE(ImageCreate(2, 7, 5, 24), 0);
+  BITMAP measured = {};
+  EXPECT_EQ(ImageMeasure(BitmapOf(2), &measured), 1);
+  EXPECT_EQ(measured.bmWidth, 7);
+  EXPECT_EQ(measured.bmHeight, 5);
+  EXPECT_EQ(measured.bmBitsPixel, 24);
+  for (bool colour : {true, false}) {
+    SCOPED_TRACE(colour ? "colour icon" : "monochrome icon");
+    std::string path = Write(colour ? "colour.ico" : "mono.ico", IconFile(16, colour));
+    int32_t image = ImageLoad(-1, path.c_str());
+    ASSERT_NE(image, 0);
+    measured = {};
+    EXPECT_EQ(ImageMeasure(reinterpret_cast<HANDLE>(ImageGetHandle(image)), &measured), 1);
+    EXPECT_EQ(measured.bmWidth, 16);
+    EXPECT_EQ(measured.bmHeight, 16);
+    EXPECT_EQ(measured.bmBitsPixel, colour ? 32 : 1);
+  }
+  // Null, a deleted bitmap and a brush are neither: 0, and the measurements are left alone.
+  HBITMAP deleted = CreateBitmap(3, 3, 1, 32, nullptr);
+  DeleteObject(deleted);
+  HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+  for (HANDLE stranger : {HANDLE{}, HANDLE(deleted), HANDLE(brush)}) {
+    BITMAP untouched = {};
+    untouched.bmWidth = 77;
+    EXPECT_EQ(ImageMeasure(stranger, &untouched), 0);
+    EXPECT_EQ(untouched.bmWidth, 77);
+  }
+  DeleteObject(brush);
 }
 
 TEST_F(ImageLoadFiles, TheLowByteOfTheFlagsIsKept) {

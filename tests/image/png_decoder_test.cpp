@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include "image.h"
+#include "image_internal.h"
 #include "image_fixture.h"
 #include "test_support.h"
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
-#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -86,6 +85,21 @@ TEST_F(GadgetPlumbing, AttachSubclassesNumbersAndSetsTheFont) {
   char text[16] = "";
   GetWindowTextA(control, text, sizeof text);
   EXPECT_STREQ(text, "passed");
+}
+
+TEST_F(GadgetPlumbing, AControlLeadsToItsOwnLiveGadgetOnly) {
+  HWND control = nullptr;
+  Attach(5, &control);
+  ASSERT_NE(GadgetFind(5), nullptr);
+  EXPECT_EQ(GadgetOfControl(control), GadgetFind(5));
+  // A plain control whose identifier names gadget 5, whose control it is not; and no control.
+  EXPECT_EQ(GadgetOfControl(Button(5)), nullptr);
+  EXPECT_EQ(GadgetOfControl(nullptr), nullptr);
+  // An identifier changed behind the gadget's back leads nowhere either.
+  SetWindowLongA(control, GWL_ID, 12);
+  EXPECT_EQ(GadgetOfControl(control), nullptr);
+  SetWindowLongA(control, GWL_ID, 5);
+  EXPECT_EQ(GadgetOfControl(control), GadgetFind(5));
 }
 
 TEST_F(GadgetPlumbing, DynamicAttachNumbersTheGadgetByItsRecord) {

@@ -1,11 +1,11 @@
-// The gadget library's table and per-thread gadget state: their shape after start-up, each
+// The gadget table and per-thread gadget state: their shape after start-up, each
 // thread's own state and list block, and selecting the parent window for new gadgets.
 #include <gtest/gtest.h>
 
 #include "core.h"
-#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
+#include "window_internal.h"
 
 namespace {
 

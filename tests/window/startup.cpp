@@ -1,7 +1,6 @@
 // Start-up for these tests: the core's heaps, the window system, the gadget table, as the program
 // has them (its drawing library, which would come before the window system, is not needed here).
 #include "core.h"
-#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
 
