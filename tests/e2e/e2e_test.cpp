@@ -10,8 +10,6 @@
 #include "driver.h"
 #include "test_support.h"
 
-void TestStartup(void) {}  // the driver uses no part of the runtime
-
 namespace {
 
 // A bump map with real displacements: crossing waves over the whole byte range.

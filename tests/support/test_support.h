@@ -5,9 +5,12 @@
 #include <stdint.h>
 #include <string>
 
-// Runs the runtime start-up steps that the executable's library needs. Each test executable
-// defines it; the shared main calls it once per process before any test.
+// Runs the runtime start-up steps that the executable's libraries need, once per process before
+// its first test (test_process.cpp, built into each executable with its START list).
 void TestStartup(void);
+// Why the executable's tests need a process each, or null when they may share one; the shared
+// main then refuses to run more than one test in a process and prints this.
+extern const char* const TestsNeedOwnProcess;
 
 // A file of libpng's own test corpus (contrib/<relative>), as a path the program can open.
 inline std::string PngContribPath(const std::string& relative) {
