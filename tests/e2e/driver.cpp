@@ -28,40 +28,13 @@ void BackdropColour(int32_t x, int32_t y, uint8_t bgr[3]) {
   bgr[2] = static_cast<uint8_t>((x * x + y * 3) >> 2);
 }
 
-static LRESULT CALLBACK BackdropProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    RECT client;
-    GetClientRect(window, &client);
-    Pixels picture(client.right, client.bottom);
-    for (int32_t y = 0; y < picture.height; ++y)
-      for (int32_t x = 0; x < picture.width; ++x) BackdropColour(x, y, picture.At(x, y));
-    BITMAPINFO info = TopDown32(picture.width, picture.height);
-    SetDIBitsToDevice(dc, 0, 0, picture.width, picture.height, 0, 0, 0, picture.height,
-                      picture.bytes.data(), &info, DIB_RGB_COLORS);
-    EndPaint(window, &ps);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-Backdrop::Backdrop() {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = BackdropProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "E2EBackdrop";
-  RegisterClassA(&windowClass);
-  window_ = CreateWindowExA(WS_EX_NOACTIVATE, "E2EBackdrop", "E2E backdrop", WS_POPUP | WS_VISIBLE,
-                            0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                            nullptr, nullptr, windowClass.hInstance, nullptr);
-  SetWindowPos(window_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  UpdateWindow(window_);
-  PumpUntil([] { return false; }, 300);
-}
-
-Backdrop::~Backdrop() {
-  if (window_) DestroyWindow(window_);
+void PaintBackdropPattern(HDC dc, int width, int height) {
+  Pixels picture(width, height);
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) BackdropColour(x, y, picture.At(x, y));
+  BITMAPINFO info = TopDown32(width, height);
+  SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, picture.bytes.data(), &info,
+                    DIB_RGB_COLORS);
 }
 
 // ---------------------------------------------------------------------------------------------

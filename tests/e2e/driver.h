@@ -1,4 +1,4 @@
-// The end-to-end test driver: a backdrop with a known pattern, lens pictures written by the
+// The end-to-end test driver: a backdrop pattern known to the test, lens pictures written by the
 // test, Lunetrix.exe started in a directory of its own, and the view read off the screen.
 #pragma once
 
@@ -23,16 +23,8 @@ struct Pixels {
 // by one pixel anywhere cannot match.
 void BackdropColour(int32_t x, int32_t y, uint8_t bgr[3]);
 
-// A full-screen popup of this process that shows BackdropColour, below every other window.
-class Backdrop {
- public:
-  Backdrop();
-  ~Backdrop();
-  HWND window() const { return window_; }
-
- private:
-  HWND window_ = nullptr;
-};
+// Paints BackdropColour over a backdrop window's client area (a BackdropPainter).
+void PaintBackdropPattern(HDC dc, int width, int height);
 
 // Writes an 8-bit RGB PNG of the picture (its blue, green and red bytes); false on failure.
 bool WritePng(const std::string& path, const Pixels& picture);

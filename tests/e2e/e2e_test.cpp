@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "backdrop_window.h"
 #include "driver.h"
 #include "test_support.h"
 
@@ -38,11 +39,16 @@ Pixels TintedColour(int32_t width = 500, int32_t height = 200) {
 
 class Lens : public testing::Test {
  protected:
-  Backdrop backdrop;
+  BackdropWindow backdrop{"E2E backdrop", PaintBackdropPattern};
   TempDir dir;
   // The lens the view must show: what the program reads from its two pictures (width 0 for a
   // picture that does not load). Most tests write these two as they are.
   Pixels bump = RippledBump(), colour = TintedColour();
+
+  void SetUp() override {
+    ASSERT_NE(backdrop.window(), nullptr);
+    PumpUntil([] { return false; }, 300);  // the backdrop reaches the screen
+  }
 
   void Write(const char* name, const Pixels& picture) {
     ASSERT_TRUE(WritePng(dir.File(name), picture)) << name;
