@@ -112,15 +112,6 @@ bool WaitUntil(Condition done, DWORD timeoutMs = 20000) {
   return true;
 }
 
-void ExpectSequence(const std::vector<std::string>& expected, const std::vector<std::string>& actual) {
-  if (expected == actual) return;
-  std::string text = "expected:";
-  for (const auto& e : expected) text += " [" + e + "]";
-  text += "\n  actual:";
-  for (const auto& a : actual) text += " [" + a + "]";
-  ADD_FAILURE() << text;
-}
-
 TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
   RegisterLikeTheProgram();
   EXPECT_EQ(drawingOffset, 0);

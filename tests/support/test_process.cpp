@@ -5,7 +5,7 @@
 #include "test_support.h"
 
 #if LUNETRIX_START_FRAMES
-#include "window_test_support.h"
+#include "platform.h"
 #endif
 #if LUNETRIX_START_CORE
 #include "core.h"
@@ -19,6 +19,9 @@
 #endif
 #if LUNETRIX_START_APP
 #include "lunetrix.h"
+#endif
+#if LUNETRIX_START_WINDOW || LUNETRIX_START_APP
+#include "window_test_support.h"
 #endif
 
 #ifdef LUNETRIX_OWN_PROCESS
@@ -61,5 +64,8 @@ void TestStartup(void) {
 #if LUNETRIX_START_IMAGE
   PngDecoderRegister();
 #endif
+#endif
+#if LUNETRIX_START_WINDOW || LUNETRIX_START_APP
+  SetPumpTurn(RecordedTurn);
 #endif
 }

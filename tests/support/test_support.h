@@ -1,9 +1,16 @@
-// Shared by every test executable: the runtime start-up each one needs, and small helpers.
+// Shared by every test executable: its process's start-up, and small helpers (test data, heap
+// counts, temporary folders, whole-sequence comparison).
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
+
 #include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------------------------
+// The test process
+// ---------------------------------------------------------------------------------------------
 
 // Runs the runtime start-up steps that the executable's libraries need, once per process before
 // its first test (test_process.cpp, built into each executable with its START list).
@@ -11,6 +18,10 @@ void TestStartup(void);
 // Why the executable's tests need a process each, or null when they may share one; the shared
 // main then refuses to run more than one test in a process and prints this.
 extern const char* const TestsNeedOwnProcess;
+
+// ---------------------------------------------------------------------------------------------
+// Test data and heaps
+// ---------------------------------------------------------------------------------------------
 
 // A file of libpng's own test corpus (contrib/<relative>), as a path the program can open.
 inline std::string PngContribPath(const std::string& relative) {
@@ -41,3 +52,34 @@ inline int HeapBusyBlocks(HANDLE heap) {
   HeapUnlock(heap);
   return busy;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------------
+
+// A fresh empty folder under the temporary folder, removed with everything in it at the end. A
+// folder that cannot be made is a test failure, and path() is then empty.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  // A name inside the folder.
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Sequences
+// ---------------------------------------------------------------------------------------------
+
+// Both sequences in full, one step a line, for a failure message.
+std::string SequenceMismatch(const std::vector<std::string>& expected,
+                             const std::vector<std::string>& actual);
+// Compares two sequences of steps as a whole, printing both on a mismatch.
+void ExpectSequence(const std::vector<std::string>& expected,
+                    const std::vector<std::string>& actual);
