@@ -242,12 +242,10 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 68; })) << freesSeen;
 }
 
-// Runs fn on a new thread and returns its exit code.
+// Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).
 DWORD RunThread(LPTHREAD_START_ROUTINE fn) {
-  HANDLE thread = CreateThread(nullptr, 0, fn, nullptr, 0, nullptr);
   DWORD code = 0xDEAD;
-  if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
-  CloseHandle(thread);
+  RunOnThread([&] { code = fn(nullptr); });
   return code;
 }
 

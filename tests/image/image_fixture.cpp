@@ -275,20 +275,6 @@ std::vector<uint8_t> BitmapFile(int width, int height, int bitCount) {
   return file;
 }
 
-static DWORD WINAPI RunWork(void* work) {
-  (*static_cast<const std::function<void()>*>(work))();
-  return 0;
-}
-
-bool RunOnThread(const std::function<void()>& work) {
-  HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
-                               0, nullptr);
-  if (thread == nullptr) return false;
-  bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
-}
-
 int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }
 
 // ---------------------------------------------------------------------------------------------

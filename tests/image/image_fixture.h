@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,9 +60,6 @@ std::vector<uint8_t> IconFile(int size, bool colour);
 // has the colour bytes BitmapFileByte(x, y, 0 … 2) (the grey value for 8 bits).
 std::vector<uint8_t> BitmapFile(int width, int height, int bitCount);
 uint8_t BitmapFileByte(int x, int y, int channel);
-
-// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
-bool RunOnThread(const std::function<void()>& work);
 
 // Busy blocks of the C library's heap, where libpng and stdio streams allocate.
 int CrtHeapBusyBlocks();

@@ -1,9 +1,27 @@
-// Temporary folders and whole-sequence comparison for every test executable.
+// Other threads, temporary folders and whole-sequence comparison for every test executable.
 #include "test_support.h"
 
 #include <stdio.h>
 
 #include <gtest/gtest.h>
+
+// ---------------------------------------------------------------------------------------------
+// Threads
+// ---------------------------------------------------------------------------------------------
+
+static DWORD WINAPI RunWork(void* work) {
+  (*static_cast<const std::function<void()>*>(work))();
+  return 0;
+}
+
+bool RunOnThread(const std::function<void()>& work) {
+  HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
+                               0, nullptr);
+  if (thread == nullptr) return false;
+  bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ended;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Temporary folders

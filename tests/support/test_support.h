@@ -1,10 +1,11 @@
 // Shared by every test executable: its process's start-up, and small helpers (test data, heap
-// counts, temporary folders, whole-sequence comparison).
+// counts, other threads, temporary folders, whole-sequence comparison).
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ void TestStartup(void);
 extern const char* const TestsNeedOwnProcess;
 
 // ---------------------------------------------------------------------------------------------
-// Test data and heaps
+// Test data, heaps and threads
 // ---------------------------------------------------------------------------------------------
 
 // A file of libpng's own test corpus (contrib/<relative>), as a path the program can open.
@@ -52,6 +53,9 @@ inline int HeapBusyBlocks(HANDLE heap) {
   HeapUnlock(heap);
   return busy;
 }
+
+// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
+bool RunOnThread(const std::function<void()>& work);
 
 // ---------------------------------------------------------------------------------------------
 // Files
