@@ -66,6 +66,6 @@ void TestStartup(void) {
 #endif
 #endif
 #if LUNETRIX_START_WINDOW || LUNETRIX_START_APP
-  SetPumpTurn(RecordedTurn);
+  SetPumpTurn(RecordedTurn);  // PumpUntil delivers and records the window system's events too
 #endif
 }
