@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "backdrop_window.h"
 #include "gadget.h"
 #include "image.h"
 #include "lunetrix.h"
@@ -40,43 +41,11 @@ static void Pump(void) {
   }
 }
 
-static LRESULT CALLBACK BackdropProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_PAINT) {
-    PAINTSTRUCT ps;
-    HDC dc = BeginPaint(window, &ps);
-    RECT r;
-    GetClientRect(window, &r);
-    for (int y = 0; y < r.bottom; y += 16)
-      for (int x = 0; x < r.right; x += 16) {
-        RECT cell{x, y, x + 16, y + 16};
-        HBRUSH brush = CreateSolidBrush(RGB(x * 7 % 256, y * 5 % 256, (x ^ y) % 256));
-        FillRect(dc, &cell, brush);
-        DeleteObject(brush);
-      }
-    EndPaint(window, &ps);
-    return 0;
-  }
-  return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// A full-screen window of coloured squares beneath the lens.
-static void ShowBackdrop(void) {
-  WNDCLASSA windowClass{};
-  windowClass.lpfnWndProc = BackdropProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "FrameBenchBackdrop";
-  RegisterClassA(&windowClass);
-  HWND window = CreateWindowExA(0, "FrameBenchBackdrop", "", WS_POPUP | WS_VISIBLE, 0, 0,
-                                GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                                nullptr, nullptr, windowClass.hInstance, nullptr);
-  UpdateWindow(window);
-}
-
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const char* lensDirectory = argc > 1 ? argv[1] : LUNETRIX_DEFAULT_LENS;
   StartRuntime();
-  ShowBackdrop();
+  BackdropWindow backdrop("Frame benchmark backdrop", PaintScene);  // beneath the lens
   AllocateLensBuffers();
   ScreenCaptureInit();
   SetUpWindow();

@@ -8,21 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "lens.h"
-
-// A picture in the pixel-buffer layout, any size.
-struct Picture {
-  int32_t width, height;
-  std::vector<uint8_t> bytes;
-  Picture(int32_t w, int32_t h, uint8_t fill = 0) : width(w), height(h), bytes(w * h * 4, fill) {}
-  uint8_t* At(int32_t x, int32_t y) { return &bytes[(x + y * width) * 4]; }
-  void Fill(uint8_t b, uint8_t g, uint8_t r) {
-    for (int32_t i = 0; i < width * height; ++i) {
-      bytes[i * 4] = b;
-      bytes[i * 4 + 1] = g;
-      bytes[i * 4 + 2] = r;
-    }
-  }
-};
+#include "pixels.h"
 
 class LensTest : public testing::Test {
  protected:

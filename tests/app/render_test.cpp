@@ -5,46 +5,29 @@
 #include <string>
 #include <vector>
 
-#include <png.h>
-
 #include <gtest/gtest.h>
 
 #include "gadget.h"
 #include "image.h"
 #include "lunetrix.h"
+#include "pixels.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_test_support.h"
 
 namespace {
 
-// A file in the temporary directory, removed at the end.
-struct TempFile {
-  std::string path;
-  explicit TempFile(const char* name) {
-    char dir[MAX_PATH];
-    GetTempPathA(MAX_PATH, dir);
-    path = std::string(dir) + name;
-  }
-  ~TempFile() { DeleteFileA(path.c_str()); }
-};
-
-// Writes an RGB PNG whose pixel (x, y) has blue x, green y, red x ^ y (all mod 256).
-bool WritePattern(const std::string& path, int width, int height) {
-  std::vector<uint8_t> bgr(size_t(width) * height * 3);
+// An RGB picture whose pixel (x, y) has blue x, green y, red x ^ y (all mod 256).
+Picture Pattern(int width, int height) {
+  Picture picture(width, height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      uint8_t* p = &bgr[(size_t(y) * width + x) * 3];
+      uint8_t* p = picture.At(x, y);
       p[0] = static_cast<uint8_t>(x);
       p[1] = static_cast<uint8_t>(y);
       p[2] = static_cast<uint8_t>(x ^ y);
     }
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = width;
-  image.height = height;
-  image.format = PNG_FORMAT_BGR;
-  return png_image_write_to_file(&image, path.c_str(), 0, bgr.data(), width * 3, nullptr) != 0;
+  return picture;
 }
 
 class App : public testing::Test {
@@ -175,10 +158,11 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
 }
 
 TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
-  TempFile bump("lunetrix-bump.png"), colour("lunetrix-colour.png");
-  ASSERT_TRUE(WritePattern(bump.path, 500, 200));
-  ASSERT_TRUE(WritePattern(colour.path, 250, 100));
-  EXPECT_EQ(BuildLensTable(bump.path.c_str(), colour.path.c_str()), 0);
+  TempFolder folder;
+  std::string bump = folder.File("bump.png"), colour = folder.File("colour.png");
+  ASSERT_TRUE(WritePng(bump, Pattern(500, 200)));
+  ASSERT_TRUE(WritePng(colour, Pattern(250, 100)));
+  EXPECT_EQ(BuildLensTable(bump.c_str(), colour.c_str()), 0);
   // Bump blue x, green y: displacement of (x mod 256 − 128) / 20 and (y − 128) / 20.
   const LensEntry* cell = LensCell(300, 150);
   EXPECT_EQ(cell->sourceX, 296.0f);  // blue 44: (44 − 128) × 0.05 = −4.2 → −4

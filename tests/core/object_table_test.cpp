@@ -60,20 +60,13 @@ std::string Enumerate(const std::vector<std::pair<Record*, const char*>>& names 
 
 // Is the table's lock free? Asked from another thread, since the lock is re-entrant.
 bool LockIsFree(ObjectTable* t) {
-  struct Probe {
-    static DWORD WINAPI Run(void* p) {
-      auto* lock = &static_cast<ObjectTable*>(p)->lock;
-      if (!TryEnterCriticalSection(lock)) return 0;
-      LeaveCriticalSection(lock);
-      return 1;
-    }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, Probe::Run, t, 0, nullptr);
-  WaitForSingleObject(thread, 10000);
-  DWORD free = 0;
-  GetExitCodeThread(thread, &free);
-  CloseHandle(thread);
-  return free == 1;
+  bool free = false;
+  RunOnThread([&] {
+    if (!TryEnterCriticalSection(&t->lock)) return;
+    LeaveCriticalSection(&t->lock);
+    free = true;
+  });
+  return free;
 }
 
 TEST(ObjectTable, BlockCapacityIsThePowerOfTwoAtOrAboveTheInitialCount) {

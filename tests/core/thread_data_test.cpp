@@ -112,15 +112,6 @@ bool WaitUntil(Condition done, DWORD timeoutMs = 20000) {
   return true;
 }
 
-void ExpectSequence(const std::vector<std::string>& expected, const std::vector<std::string>& actual) {
-  if (expected == actual) return;
-  std::string text = "expected:";
-  for (const auto& e : expected) text += " [" + e + "]";
-  text += "\n  actual:";
-  for (const auto& a : actual) text += " [" + a + "]";
-  ADD_FAILURE() << text;
-}
-
 TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
   RegisterLikeTheProgram();
   EXPECT_EQ(drawingOffset, 0);
@@ -251,12 +242,10 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 68; })) << freesSeen;
 }
 
-// Runs fn on a new thread and returns its exit code.
+// Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).
 DWORD RunThread(LPTHREAD_START_ROUTINE fn) {
-  HANDLE thread = CreateThread(nullptr, 0, fn, nullptr, 0, nullptr);
   DWORD code = 0xDEAD;
-  if (WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &code);
-  CloseHandle(thread);
+  RunOnThread([&] { code = fn(nullptr); });
   return code;
 }
 

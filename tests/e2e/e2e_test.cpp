@@ -7,16 +7,17 @@
 
 #include <gtest/gtest.h>
 
+#include "backdrop_window.h"
 #include "driver.h"
+#include "pixels.h"
+#include "platform.h"
 #include "test_support.h"
-
-void TestStartup(void) {}  // the driver uses no part of the runtime
 
 namespace {
 
 // A bump map with real displacements: crossing waves over the whole byte range.
-Pixels RippledBump(int32_t width = 500, int32_t height = 200) {
-  Pixels p(width, height);
+Picture RippledBump(int32_t width = 500, int32_t height = 200) {
+  Picture p(width, height);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       p.At(x, y)[0] = static_cast<uint8_t>(127.5 + 127.5 * sin(x / 9.0 + y / 23.0));
@@ -27,8 +28,8 @@ Pixels RippledBump(int32_t width = 500, int32_t height = 200) {
 }
 
 // A colour map with real tints: every channel varies, from 0 to 255.
-Pixels TintedColour(int32_t width = 500, int32_t height = 200) {
-  Pixels p(width, height);
+Picture TintedColour(int32_t width = 500, int32_t height = 200) {
+  Picture p(width, height);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       p.At(x, y)[0] = static_cast<uint8_t>(255 - x * 255 / (width - 1));
@@ -40,13 +41,18 @@ Pixels TintedColour(int32_t width = 500, int32_t height = 200) {
 
 class Lens : public testing::Test {
  protected:
-  Backdrop backdrop;
-  TempDir dir;
+  BackdropWindow backdrop{"E2E backdrop", PaintBackdropPattern};
+  TempFolder dir;
   // The lens the view must show: what the program reads from its two pictures (width 0 for a
   // picture that does not load). Most tests write these two as they are.
-  Pixels bump = RippledBump(), colour = TintedColour();
+  Picture bump = RippledBump(), colour = TintedColour();
 
-  void Write(const char* name, const Pixels& picture) {
+  void SetUp() override {
+    ASSERT_NE(backdrop.window(), nullptr);
+    PumpFor(300);  // the backdrop reaches the screen
+  }
+
+  void Write(const char* name, const Picture& picture) {
     ASSERT_TRUE(WritePng(dir.File(name), picture)) << name;
   }
 
@@ -67,7 +73,7 @@ class Lens : public testing::Test {
         differences = "the image gadget is not 500 x 200";
         return false;
       }
-      differences = CompareViews(ExpectedView(BackdropUnder(rect), bump, colour), ReadScreen(rect));
+      differences = ComparePixels(ExpectedView(BackdropUnder(rect), bump, colour), ReadScreen(rect));
       return differences.empty();
     }, 10000);
     return differences;
@@ -117,11 +123,9 @@ TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
   POINT clientOrigin{0, 0};
   ClientToScreen(window, &clientOrigin);
   int x = before.left + 150, y = (before.top + clientOrigin.y) / 2;  // on the caption
-  std::string path = "mousemove " + std::to_string(x) + " " + std::to_string(y) +
-                     " sleep 0.2 mousedown 1 sleep 0.2";
+  std::string path = "mousemove " + XdotoolPoint(x, y) + " sleep 0.2 mousedown 1 sleep 0.2";
   for (int step = 1; step <= 12; ++step)
-    path += " mousemove " + std::to_string(x + step * 15) + " " + std::to_string(y + step * 8) +
-            " sleep 0.05";
+    path += " mousemove " + XdotoolPoint(x + step * 15, y + step * 8) + " sleep 0.05";
   path += " sleep 0.2 mouseup 1";
   ASSERT_TRUE(Xdotool(path));
   RECT after{};
@@ -136,13 +140,13 @@ TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
 
 TEST_F(Lens, WithoutABumpMapEveryPixelComesFromSixUpAndLeft) {
   Write("Color.png", colour);
-  bump = Pixels();
+  bump = Picture();
   RunAndCompare();
 }
 
 TEST_F(Lens, WithoutAColourMapTheViewIsBlack) {
   Write("Bumpmap.png", bump);
-  colour = Pixels();
+  colour = Picture();
   RunAndCompare();
 }
 
@@ -155,7 +159,7 @@ TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
   CloseHandle(file);
   CloseHandle(CreateFileA(dir.File("Color.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           0, nullptr));
-  bump = colour = Pixels();
+  bump = colour = Picture();
   RunAndCompare();
 }
 
@@ -205,10 +209,10 @@ TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
   ASSERT_NE(StartAndSee(program), nullptr);
   RECT gadget;
   GetWindowRect(program.Gadget(), &gadget);
-  std::string at = std::to_string(gadget.left + 250) + " " + std::to_string(gadget.top + 100);
+  std::string at = XdotoolPoint(gadget.left + 250, gadget.top + 100);
   ASSERT_TRUE(Xdotool("mousemove " + at + " sleep 0.2 click 1 sleep 0.3 click --repeat 2 --delay 80 1"
                       " sleep 0.3 click 3"));
-  PumpUntil([] { return false; }, 1500);
+  PumpFor(1500);
   EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForView(program), "");
   EXPECT_EQ(program.CloseAndWait(), 0);
@@ -216,7 +220,7 @@ TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
 
 TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
   // 250 × 80 and 1000 × 400: each view pixel (x, y) takes picture pixel (x × W / 500, y × H / 200).
-  Pixels smallBump = RippledBump(250, 80), bigColour = TintedColour(1000, 400);
+  Picture smallBump = RippledBump(250, 80), bigColour = TintedColour(1000, 400);
   Write("Bumpmap.png", smallBump);
   Write("Color.png", bigColour);
   for (int32_t y = 0; y < 200; ++y)

@@ -7,6 +7,7 @@
 
 #include "gadget.h"
 #include "image.h"
+#include "pixels.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_test_support.h"
@@ -25,8 +26,7 @@ int32_t PatternImage(int32_t width, int32_t height) {
       COLORREF c = PatternColour(x, y);
       pixels[size_t(y) * width + x] = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
     }
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  BITMAPINFO info = TopDown32(width, height);
   HDC dc = GetDC(nullptr);
   SetDIBits(dc, reinterpret_cast<HBITMAP>(ImageGetHandle(image)), 0, height, pixels.data(), &info,
             DIB_RGB_COLORS);
@@ -34,39 +34,18 @@ int32_t PatternImage(int32_t width, int32_t height) {
   return image;
 }
 
-// What the screen shows inside a window's rectangle, as 0x00RRGGBB values.
-std::vector<uint32_t> VisiblePixels(HWND window) {
-  RECT r;
-  GetWindowRect(window, &r);
-  int w = r.right - r.left, h = r.bottom - r.top;
-  std::vector<uint32_t> out(size_t(w) * h);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP section = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, section);
-  BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-  GdiFlush();
-  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint32_t*>(bits)[i] & 0xFFFFFF;
-  SelectObject(memory, old);
-  DeleteObject(section);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return out;
-}
-
 // How many pixels of the control's screen area show the pattern at their own place.
 int PatternPixelsShown(HWND control) {
   RECT r;
   GetWindowRect(control, &r);
-  std::vector<uint32_t> shown = VisiblePixels(control);
-  int w = r.right - r.left, matches = 0;
-  for (size_t i = 0; i < shown.size(); ++i) {
-    COLORREF c = PatternColour(static_cast<int>(i % w), static_cast<int>(i / w));
-    matches += shown[i] == static_cast<uint32_t>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
-  }
+  Picture shown = ReadScreen(r);
+  int matches = 0;
+  for (int y = 0; y < shown.height; ++y)
+    for (int x = 0; x < shown.width; ++x) {
+      COLORREF c = PatternColour(x, y);
+      const uint8_t* p = shown.At(x, y);
+      matches += p[0] == GetBValue(c) && p[1] == GetGValue(c) && p[2] == GetRValue(c);
+    }
   return matches;
 }
 
@@ -111,7 +90,7 @@ class ImageGadget : public testing::Test {
   static std::string At(HWND control, int x, int y) {
     POINT p{x, y};
     ClientToScreen(control, &p);
-    return std::to_string(p.x) + " " + std::to_string(p.y);
+    return XdotoolPoint(p.x, p.y);
   }
 };
 

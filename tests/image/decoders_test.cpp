@@ -78,12 +78,12 @@ class DecoderListTest : public testing::Test {
  protected:
   void SetUp() override {
     DecoderListReset();
-    path_ = folder_.Path("picture.dat");
+    path_ = folder_.File("picture.dat");
     ASSERT_TRUE(WriteWholeFile(path_, {'s', 'c', 'r', 'i', 'p', 't', 'e', 'd'}));
   }
   const char* path() const { return path_.c_str(); }
 
-  ScratchFolder folder_;
+  TempFolder folder_;
   std::string path_;
 };
 
@@ -177,7 +177,7 @@ TEST_F(DecoderListTest, FindingAnotherFileClosesOneThatWasNeverDecoded) {
   first.accept = 1;
   DecoderRegister(&FirstDecoder);
   ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
-  std::string other = folder_.Path("other.dat");
+  std::string other = folder_.File("other.dat");
   ASSERT_TRUE(WriteWholeFile(other, {1, 2, 3}));
   ASSERT_EQ(DecoderFind(other.c_str(), nullptr, 0), 1);
   EXPECT_TRUE(DeleteFileA(path())) << "the first file is still open";
@@ -297,7 +297,7 @@ TEST_F(DecoderListTest, APngTooLargeToHoldLeavesNoLibpngStructures) {
   DecoderRegister(&PngDecoder);  // SetUp emptied the list
   std::vector<uint8_t> file =
       BuildPng({{"IHDR", IhdrData(23000, 23000, 8, 6, 0)}, {"IDAT", {0x78, 0x9C}}, {"IEND", {}}});
-  std::string huge = folder_.Path("huge.png");
+  std::string huge = folder_.File("huge.png");
   ASSERT_TRUE(WriteWholeFile(huge, file));
   // Warm the C library's stream code up, then make sure nothing of libpng is open.
   ASSERT_EQ(DecoderFind(huge.c_str(), nullptr, 0), 2);

@@ -58,8 +58,7 @@ struct Source {
   HBITMAP section = nullptr;
   HGDIOBJ previous = nullptr;
   Source(const std::vector<uint8_t>& pixels, int width, int height) {
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = TopDown32(width, height);
     void* bits = nullptr;
     section = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     memcpy(bits, pixels.data(), pixels.size());

@@ -1,4 +1,4 @@
-// Helpers of the image tests: reference decoding, pixel read-back, corpus lists, scratch files.
+// Helpers of the image tests: reference decoding, records and bitmaps, corpus lists, files.
 #include "image_fixture.h"
 
 #include <malloc.h>
@@ -6,7 +6,6 @@
 #include <stdio.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include <png.h>
 #include <zlib.h>
@@ -136,51 +135,6 @@ int DisplayDepth() {
   return depth;
 }
 
-std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height) {
-  std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4, 0xCD);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC dc = CreateCompatibleDC(nullptr);
-  int lines = GetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
-  DeleteDC(dc);
-  if (lines != height) pixels.clear();
-  return pixels;
-}
-
-std::string ComparePixels(const std::vector<uint8_t>& expected,
-                          const std::vector<uint8_t>& actual, int width, int height, int bytes) {
-  size_t size = static_cast<size_t>(width) * height * 4;
-  if (expected.size() != size || actual.size() != size) {
-    std::ostringstream out;
-    out << "sizes differ: expected " << expected.size() << " bytes, actual " << actual.size();
-    return out.str();
-  }
-  int mismatches = 0;
-  std::ostringstream out;
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      const uint8_t* e = &expected[(static_cast<size_t>(y) * width + x) * 4];
-      const uint8_t* a = &actual[(static_cast<size_t>(y) * width + x) * 4];
-      if (std::equal(e, e + bytes, a)) continue;
-      if (++mismatches <= 5) {
-        out << "(" << x << "," << y << ") expected";
-        for (int i = 0; i < bytes; ++i) out << " " << int(e[i]);
-        out << " actual";
-        for (int i = 0; i < bytes; ++i) out << " " << int(a[i]);
-        out << "\n";
-      }
-    }
-  }
-  if (mismatches == 0) return std::string();
-  out << mismatches << " of " << width * height << " pixels differ";
-  return out.str();
-}
-
 int CompleteRowsThenBlack(const std::vector<uint8_t>& reference,
                           const std::vector<uint8_t>& actual, int width, int height, int bytes) {
   if (actual.size() != reference.size()) return -1;
@@ -253,33 +207,6 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
   return fclose(file) == 0 && ok;
 }
 
-ScratchFolder::ScratchFolder() {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  static int serial = 0;
-  std::ostringstream name;
-  name << temp << "lunetrix-image-" << GetCurrentProcessId() << "-" << ++serial;
-  path_ = name.str();
-  CreateDirectoryA(path_.c_str(), nullptr);
-}
-
-ScratchFolder::~ScratchFolder() {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(Path("*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryA(Path(name).c_str());
-      else
-        DeleteFileA(Path(name).c_str());
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path_.c_str());
-}
-
 // ---------------------------------------------------------------------------------------------
 // Icon and bitmap files
 // ---------------------------------------------------------------------------------------------
@@ -347,20 +274,6 @@ std::vector<uint8_t> BitmapFile(int width, int height, int bitCount) {
     file.resize(start + row, 0);
   }
   return file;
-}
-
-static DWORD WINAPI RunWork(void* work) {
-  (*static_cast<const std::function<void()>*>(work))();
-  return 0;
-}
-
-bool RunOnThread(const std::function<void()>& work) {
-  HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
-                               0, nullptr);
-  if (thread == nullptr) return false;
-  bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
 }
 
 int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }

@@ -1,13 +1,14 @@
-// Helpers of the image tests: an independent reference decoding of PNG files, pixel read-back
-// through GDI, the corpus file lists, scratch files and leak counters.
+// Helpers of the image tests: an independent reference decoding of PNG files, the table's records
+// and bitmaps, the corpus file lists, files of other formats and leak counters.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
-#include <functional>
 #include <string>
 #include <vector>
+
+#include "pixels.h"
 
 // A PNG file decoded by the tests' own conversion of libpng's untransformed samples.
 struct ReferencePicture {
@@ -35,15 +36,6 @@ const ImageRecord* RecordOf(int32_t number);
 // Bits per pixel of the display.
 int DisplayDepth();
 
-// The pixels of a bitmap read with the 32-bit top-down convention (GetDIBits, BI_RGB), or an
-// empty vector when GetDIBits fails.
-std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);
-
-// Compares two 4-byte-a-pixel pictures of width × height, each pixel's first `bytes` bytes
-// (3: colour only, 4: with the fourth byte). Empty on a match, else where and how they differ.
-std::string ComparePixels(const std::vector<uint8_t>& expected,
-                          const std::vector<uint8_t>& actual, int width, int height, int bytes);
-
 // Rows 0 … k − 1 equal the reference and the rest are black, for some k (the colour bytes, and
 // the fourth byte too when `bytes` is 4). The number of complete rows k, or −1 when the
 // picture is not of that form.
@@ -61,18 +53,6 @@ std::string ParameterName(const std::string& relative);
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// A fresh empty folder under the temporary folder, removed with its files at destruction.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  std::string Path(const std::string& name) const { return path_ + "\\" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 // An icon file of one square image: 32 bits a pixel (blue, green, red, alpha from the pixel's
 // position) or, with colour false, 1 bit a pixel; an all-zero AND mask either way.
 std::vector<uint8_t> IconFile(int size, bool colour);
@@ -80,9 +60,6 @@ std::vector<uint8_t> IconFile(int size, bool colour);
 // has the colour bytes BitmapFileByte(x, y, 0 … 2) (the grey value for 8 bits).
 std::vector<uint8_t> BitmapFile(int width, int height, int bitCount);
 uint8_t BitmapFileByte(int x, int y, int channel);
-
-// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
-bool RunOnThread(const std::function<void()>& work);
 
 // Busy blocks of the C library's heap, where libpng and stdio streams allocate.
 int CrtHeapBusyBlocks();

@@ -142,11 +142,11 @@ TEST(ImageLoadLensPictures, Are500By200WithTheirOwnPixels) {
 class ImageLoadFiles : public testing::Test {
  protected:
   std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
-    std::string path = folder_.Path(name);
+    std::string path = folder_.File(name);
     EXPECT_TRUE(WriteWholeFile(path, bytes));
     return path;
   }
-  ScratchFolder folder_;
+  TempFolder folder_;
 };
 
 TEST_F(ImageLoadFiles, ABitmapFileNamedLikeAPngLoadsAsA24BitSection) {
@@ -277,10 +277,10 @@ TEST_F(ImageLoadFiles, TheLowByteOfTheFlagsIsKept) {
 TEST_F(ImageLoadFiles, AMissingFileFailsAndTheNumbersImageIsGoneAllTheSame) {
   ASSERT_NE(ImageCreate(3, 10, 10), 0);
   HBITMAP previous = BitmapOf(3);
-  EXPECT_EQ(ImageLoad(3, folder_.Path("missing.png").c_str()), 0);
+  EXPECT_EQ(ImageLoad(3, folder_.File("missing.png").c_str()), 0);
   EXPECT_EQ(ImageGetHandle(3), 0);
   EXPECT_EQ(GetObjectType(previous), 0u);
-  EXPECT_EQ(ImageLoad(-1, folder_.Path("missing.png").c_str()), 0);
+  EXPECT_EQ(ImageLoad(-1, folder_.File("missing.png").c_str()), 0);
   EXPECT_EQ(ImageLoad(-1, nullptr), 0);
 }
 
@@ -289,7 +289,7 @@ TEST_F(ImageLoadFiles, EmptyFilesFoldersAndStrangersFailWithoutLeavingRecords) {
   std::string one = Write("one.png", {'B'});
   std::string text = Write("text.png", {'h', 'e', 'l', 'l', 'o', '\n'});
   std::string badBitmap = Write("bad.bmp", {'B', 'M', 1, 2, 3});
-  std::string directory = folder_.Path("folder.png");
+  std::string directory = folder_.File("folder.png");
   ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
   int32_t number = 0;
   int before = 0;

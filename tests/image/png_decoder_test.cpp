@@ -212,8 +212,8 @@ TEST(PngDecoderDamage, TruncatedFilesDecodeTheirCompleteRowsAndLeaveTheRestBlack
   ReferencePicture reference = ReferenceDecode(path);
   size_t headerEnd = FirstIdatOffset(file) + 8;
   int partial = 0;
-  ScratchFolder folder;
-  std::string cut = folder.Path("cut.png");
+  TempFolder folder;
+  std::string cut = folder.File("cut.png");
   for (size_t length = 0; length < file.size(); length += length < 64 ? 3 : 53) {
     SCOPED_TRACE("length " + std::to_string(length));
     ASSERT_TRUE(WriteWholeFile(cut, std::vector<uint8_t>(file.begin(), file.begin() + length)));
@@ -293,12 +293,12 @@ TEST(PngDecoderDamage, CorpusCrashersNeverLeaveAnythingOpen) {
 }
 
 TEST(PngDecoderDamage, ZeroLengthFileDirectoryAndMissingFileAreRefused) {
-  ScratchFolder folder;
-  std::string empty = folder.Path("empty.png");
+  TempFolder folder;
+  std::string empty = folder.File("empty.png");
   ASSERT_TRUE(WriteWholeFile(empty, {}));
-  std::string directory = folder.Path("folder.png");
+  std::string directory = folder.File("folder.png");
   ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr));
-  for (const std::string& path : {empty, directory, folder.Path("missing.png")}) {
+  for (const std::string& path : {empty, directory, folder.File("missing.png")}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(DecoderFind(path.c_str(), nullptr, 0), 0);
     EXPECT_EQ(PendingFile, nullptr);
@@ -307,8 +307,8 @@ TEST(PngDecoderDamage, ZeroLengthFileDirectoryAndMissingFileAreRefused) {
 }
 
 TEST(PngDecoderDamage, ErrorsAndWarningsWriteNothingToTheConsole) {
-  ScratchFolder folder;
-  StderrCapture capture(folder.Path("stderr.txt"));
+  TempFolder folder;
+  StderrCapture capture(folder.File("stderr.txt"));
   // A bad CRC in an ancillary chunk is a warning; bad chunks and truncation are errors.
   for (const std::string& name : ContribPngFiles("testpngs/crashers")) {
     int32_t result = DecoderFind(PngContribPath(name).c_str(), nullptr, 0);

@@ -1,11 +1,40 @@
-// The main of every test executable: binary standard streams, the runtime's start-up, GoogleTest.
+// The main of every test executable: binary standard streams, GoogleTest, and the runtime's
+// start-up once the tests to run are known, unless they must not share this process.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <gtest/gtest.h>
 
 #include "test_support.h"
+
+namespace {
+
+// Exit code of a run refused because its tests need a process each.
+constexpr int RefusedExitCode = 2;
+
+// Starts the runtime when the tests begin (never for --gtest_list_tests), after refusing a run
+// of several tests in one process when the executable's tests need a process each.
+class ProcessGuard : public testing::EmptyTestEventListener {
+  void OnTestProgramStart(const testing::UnitTest& unit) override {
+    int runs = unit.test_to_run_count();
+    int repeat = GTEST_FLAG_GET(repeat);
+    if (TestsNeedOwnProcess != nullptr && (runs > 1 || (runs == 1 && repeat != 1))) {
+      fflush(stdout);
+      fprintf(stderr,
+              "refused: %d test%s%s asked for in one process, but this executable's tests need "
+              "a process each: %s.\nRun one with --gtest_filter=Suite.Name, or all through "
+              "ctest.\n",
+              runs, runs == 1 ? "" : "s", repeat != 1 ? ", repeated," : "", TestsNeedOwnProcess);
+      fflush(stderr);
+      exit(RefusedExitCode);
+    }
+    TestStartup();
+  }
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // NOTE: text-mode streams would turn every "\n" into "\r\n", and CTest's discovery of the
@@ -13,6 +42,6 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   testing::InitGoogleTest(&argc, argv);
-  TestStartup();
+  testing::UnitTest::GetInstance()->listeners().Append(new ProcessGuard);
   return RUN_ALL_TESTS();
 }

@@ -1,13 +1,28 @@
-// Shared by every test executable: the runtime start-up each one needs, and small helpers.
+// Shared by every test executable: its process's start-up, and small helpers (test data, heap
+// counts, other threads, temporary folders, whole-sequence comparison).
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
-#include <string>
 
-// Runs the runtime start-up steps that the executable's library needs. Each test executable
-// defines it; the shared main calls it once per process before any test.
+#include <functional>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------------------------
+// The test process
+// ---------------------------------------------------------------------------------------------
+
+// Runs the runtime start-up steps that the executable's libraries need, once per process before
+// its first test (test_process.cpp, built into each executable with its START list).
 void TestStartup(void);
+// Why the executable's tests need a process each, or null when they may share one; the shared
+// main then refuses to run more than one test in a process and prints this.
+extern const char* const TestsNeedOwnProcess;
+
+// ---------------------------------------------------------------------------------------------
+// Test data, heaps and threads
+// ---------------------------------------------------------------------------------------------
 
 // A file of libpng's own test corpus (contrib/<relative>), as a path the program can open.
 inline std::string PngContribPath(const std::string& relative) {
@@ -38,3 +53,37 @@ inline int HeapBusyBlocks(HANDLE heap) {
   HeapUnlock(heap);
   return busy;
 }
+
+// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
+bool RunOnThread(const std::function<void()>& work);
+
+// ---------------------------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------------------------
+
+// A fresh empty folder under the temporary folder, removed with everything in it at the end. A
+// folder that cannot be made is a test failure, and path() is then empty.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& path() const { return path_; }
+  // A name inside the folder.
+  std::string File(const std::string& name) const { return path_ + "\\" + name; }
+
+ private:
+  std::string path_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Sequences
+// ---------------------------------------------------------------------------------------------
+
+// Both sequences in full, one step a line, for a failure message.
+std::string SequenceMismatch(const std::vector<std::string>& expected,
+                             const std::vector<std::string>& actual);
+// Compares two sequences of steps as a whole, printing both on a mismatch.
+void ExpectSequence(const std::vector<std::string>& expected,
+                    const std::vector<std::string>& actual);

@@ -43,22 +43,16 @@ struct ThreadView {
   HWND selected;             // what GadgetListSelect returned there
 };
 
-DWORD WINAPI ReadOtherThreadsState(void* out) {
-  auto* view = static_cast<ThreadView*>(out);
-  view->where = GadgetThreadStateGet();
-  view->state = *view->where;
-  view->selected = GadgetListSelect(reinterpret_cast<HWND>(0x1234));
-  return 0;
-}
-
 TEST(GadgetTable, EveryThreadHasItsOwnStateWhoseListGoesWithTheThread) {
   int before = HeapBusyBlocks(MainHeap);
   HWND mine = reinterpret_cast<HWND>(0x5678);
   EXPECT_EQ(GadgetListSelect(mine), mine);
   ThreadView view = {};
-  HANDLE thread = CreateThread(nullptr, 0, ReadOtherThreadsState, &view, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  CloseHandle(thread);
+  ASSERT_TRUE(RunOnThread([&] {
+    view.where = GadgetThreadStateGet();
+    view.state = *view.where;
+    view.selected = GadgetListSelect(reinterpret_cast<HWND>(0x1234));
+  }));
   EXPECT_NE(view.where, GadgetThreadStateGet());
   EXPECT_EQ(view.state.parent, nullptr);  // selecting on this thread did not reach that one
   EXPECT_EQ(view.state.font, GetStockObject(DEFAULT_GUI_FONT));

@@ -14,8 +14,6 @@
 
 namespace {
 
-std::string Point(int x, int y) { return std::to_string(x) + " " + std::to_string(y); }
-
 RECT FrameOf(HWND window) {
   RECT r = {};
   GetWindowRect(window, &r);
@@ -42,7 +40,7 @@ TEST_F(InputTest, ClickingTheCloseBoxQueuesACloseRequest) {
   ASSERT_TRUE(FindCloseBox(window, &box));
   recorder.watched = {WM_NCLBUTTONDOWN, WM_SYSCOMMAND, WM_CLOSE};
   recorder.events = {WM_NCLBUTTONDOWN, CloseRequest};
-  ASSERT_TRUE(Xdotool("mousemove " + Point(box.x, box.y) + " sleep 0.2 click 1"));
+  ASSERT_TRUE(Xdotool("mousemove " + XdotoolPoint(box.x, box.y) + " sleep 0.2 click 1"));
   DrainEvents();
   // The close box is tracked inside the dispatch of the button press; the close request that
   // follows is queued and handed out by the next call.
@@ -64,9 +62,9 @@ TEST_F(InputTest, DraggingTheCaptionMovesTheWindowWithMovingMessagesToTheCallbac
   recorder.events = {WM_NCLBUTTONDOWN, WindowMoved};
   POINT caption = {160, 110};
   ASSERT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(caption.x, caption.y)), HTCAPTION);
-  ASSERT_TRUE(Xdotool("mousemove " + Point(160, 110) + " sleep 0.3 mousedown 1 sleep 0.1" +
-                      " mousemove " + Point(190, 140) + " sleep 0.1 mousemove " + Point(220, 170) +
-                      " sleep 0.1 mousemove " + Point(250, 200) + " sleep 0.1 mouseup 1"));
+  ASSERT_TRUE(Xdotool("mousemove " + XdotoolPoint(160, 110) + " sleep 0.3 mousedown 1 sleep 0.1" +
+                      " mousemove " + XdotoolPoint(190, 140) + " sleep 0.1 mousemove " + XdotoolPoint(220, 170) +
+                      " sleep 0.1 mousemove " + XdotoolPoint(250, 200) + " sleep 0.1 mouseup 1"));
   DrainEvents();
   // The move loop runs inside one dispatch; every WM_MOVE it caused collapses into one event.
   ExpectSequence({Msg(WM_ENTERSIZEMOVE), Msg(WM_MOVING), Msg(WM_MOVING), Msg(WM_MOVING),
@@ -104,9 +102,9 @@ TEST_F(InputTest, LiveSizingFollowsTheMouseAndStopsAtTheMinimumTrackWidth) {
   recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_SIZING) sizes.push_back(*reinterpret_cast<RECT*>(lParam));
   };
-  ASSERT_TRUE(Xdotool("mousemove " + Point(edge.x, edge.y) + " sleep 0.3 mousedown 1 sleep 0.1" +
-                      " mousemove " + Point(edge.x + 40, edge.y) + " sleep 0.1 mousemove " +
-                      Point(start.right + 300, edge.y) + " sleep 0.1 mouseup 1"));
+  ASSERT_TRUE(Xdotool("mousemove " + XdotoolPoint(edge.x, edge.y) + " sleep 0.3 mousedown 1 sleep 0.1" +
+                      " mousemove " + XdotoolPoint(edge.x + 40, edge.y) + " sleep 0.1 mousemove " +
+                      XdotoolPoint(start.right + 300, edge.y) + " sleep 0.1 mouseup 1"));
   DrainEvents();
   // The moves come through the program's own loop as plain mouse messages, and each one
   // reshapes the window at once.
@@ -134,9 +132,9 @@ TEST_F(InputTest, WithoutFullWindowDraggingTheSystemSizesTheWindow) {
   ASSERT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(edge.x, edge.y)), HTRIGHT);
   recorder.watched = {WM_SYSCOMMAND, WM_ENTERSIZEMOVE, WM_EXITSIZEMOVE};
   recorder.events = {WM_MOUSEMOVE, WM_NCLBUTTONDOWN};
-  ASSERT_TRUE(Xdotool("mousemove " + Point(edge.x, edge.y) + " sleep 0.3 mousedown 1 sleep 0.1" +
-                      " mousemove " + Point(edge.x + 30, edge.y) + " sleep 0.1 mousemove " +
-                      Point(edge.x + 60, edge.y) + " sleep 0.1 mouseup 1"));
+  ASSERT_TRUE(Xdotool("mousemove " + XdotoolPoint(edge.x, edge.y) + " sleep 0.3 mousedown 1 sleep 0.1" +
+                      " mousemove " + XdotoolPoint(edge.x + 30, edge.y) + " sleep 0.1 mousemove " +
+                      XdotoolPoint(edge.x + 60, edge.y) + " sleep 0.1 mouseup 1"));
   DrainEvents();
   // The command reached the default procedure, whose own loop took every mouse message.
   ExpectSequence({Msg(WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT), Msg(WM_ENTERSIZEMOVE),

@@ -1,5 +1,6 @@
-// Shared by the window and gadget tests: recorded message and event sequences compared whole,
-// bounded flushing of the queues, real input (xdotool, SendInput) and Wine's quirks.
+// Shared by the tests of windows (window system, gadgets, the application's window): recorded
+// message and event sequences compared whole, bounded flushing of the queues, test windows, and
+// real input (keys with SendInput; the mouse through xdotool, in platform.h).
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform.h"
 #include "window.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -73,8 +75,9 @@ void ExpectSequence(const std::vector<Step>& expected);
 // Delivers every message and event waiting (bounded: at most 3 s and 2000 turns, ending after
 // 50 ms without anything), then clears the log.
 void Flush(DWORD quietMs = 50);
-// Runs EventWait(10) until done() holds, at most timeoutMs; whether it held.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+// PumpUntil's turn in these tests (see SetPumpTurn): RecordedWait, so that the runtime's events
+// are delivered and recorded as well as the messages.
+void RecordedTurn(DWORD waitMs);
 
 // ---------------------------------------------------------------------------------------------
 // Windows and heaps
@@ -91,19 +94,9 @@ HWND CreatePlain(const char* className, WNDPROC proc, DWORD style, HWND parent, 
 int RuntimeHeapBlocks(void);
 
 // ---------------------------------------------------------------------------------------------
-// Real input and the platform
+// Real input
 // ---------------------------------------------------------------------------------------------
 
-// Is this Wine?
-bool IsWine(void);
-// NOTE: without a window manager Wine leaves a window's frame to the X server, which draws none:
-// only the client area shows and a click on the caption hits the root window. Wine draws frames
-// itself when its X11 driver is told not to ask for decorations, which tests of real input need.
-// Sets that for this executable; has effect when run before the process's first window.
-void UseWineDrawnFrames(void);
-// Runs xdotool with args and delivers events while it runs, until it has finished (at most
-// 15 s); false when it could not be run or did not finish.
-bool Xdotool(const std::string& args);
 // Presses and releases a key with SendInput, holding Shift around it when shift is set.
 void PressKey(WORD key, bool shift = false);
 // Sets full-window dragging for the life of the object and puts the old setting back after.

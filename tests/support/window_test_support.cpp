@@ -1,5 +1,4 @@
-// Recorded sequences, bounded flushing, test windows, real input and Wine's quirks for the
-// window and gadget tests.
+// Recorded sequences, bounded flushing, test windows and real keys for the tests of windows.
 #include "window_test_support.h"
 
 #include <stdio.h>
@@ -72,12 +71,11 @@ void ExpectSequence(const std::vector<Step>& expected) {
   std::vector<Step> actual = recorder.log;
   recorder.log.clear();
   if (SequenceMatches(expected, actual)) return;
-  std::string text = "sequence mismatch\n  expected:\n";
+  std::vector<std::string> expectedText, actualText;
   for (const Step& s : expected)
-    text += "    " + Describe(s) + ((s.flags & Optional) ? " (optional)" : "") + "\n";
-  text += "  actual:\n";
-  for (const Step& s : actual) text += "    " + Describe(s) + "\n";
-  ADD_FAILURE() << text;
+    expectedText.push_back(Describe(s) + ((s.flags & Optional) ? " (optional)" : ""));
+  for (const Step& s : actual) actualText.push_back(Describe(s));
+  ADD_FAILURE() << SequenceMismatch(expectedText, actualText);
 }
 
 void Flush(DWORD quietMs) {
@@ -90,15 +88,7 @@ void Flush(DWORD quietMs) {
   recorder.log.clear();
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  for (int turn = 0; turn < 100000; ++turn) {
-    if (done()) return true;
-    if (GetTickCount() - start > timeoutMs) return false;
-    RecordedWait(10);
-  }
-  return done();
-}
+void RecordedTurn(DWORD waitMs) { RecordedWait(static_cast<int32_t>(waitMs)); }
 
 // ---------------------------------------------------------------------------------------------
 // Windows and heaps
@@ -133,71 +123,8 @@ HWND CreatePlain(const char* className, WNDPROC proc, DWORD style, HWND parent, 
 int RuntimeHeapBlocks(void) { return HeapBusyBlocks(MainHeap) + HeapBusyBlocks(BlockHeap); }
 
 // ---------------------------------------------------------------------------------------------
-// Real input and the platform
+// Real input
 // ---------------------------------------------------------------------------------------------
-
-bool IsWine(void) {
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
-void UseWineDrawnFrames(void) {
-  if (!IsWine()) return;
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  const char* exe = path + length;
-  while (exe > path && exe[-1] != '\\' && exe[-1] != '/') --exe;
-  std::string key = std::string("Software\\Wine\\AppDefaults\\") + exe + "\\X11 Driver";
-  HKEY handle;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                      &handle, nullptr) != ERROR_SUCCESS)
-    return;
-  RegSetValueExA(handle, "Decorated", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-  RegCloseKey(handle);
-}
-
-// The Unix path of a Windows path, through Wine's own conversion; empty when there is none.
-static std::string UnixPath(const char* windowsPath) {
-  typedef char*(CDECL * ToUnix)(const WCHAR*);
-  auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-  WCHAR wide[MAX_PATH];
-  if (toUnix == nullptr || !MultiByteToWideChar(CP_ACP, 0, windowsPath, -1, wide, MAX_PATH))
-    return "";
-  char* unix = toUnix(wide);
-  if (unix == nullptr) return "";
-  std::string result = unix;
-  HeapFree(GetProcessHeap(), 0, unix);
-  return result;
-}
-
-bool Xdotool(const std::string& args) {
-  // NOTE: Wine starts a Unix program from CreateProcess but gives back no handle that can be
-  // waited on, so the shell touches a marker file when xdotool is done.
-  char directory[MAX_PATH], marker[MAX_PATH];
-  if (!IsWine() || !GetTempPathA(sizeof directory, directory) ||
-      !GetTempFileNameA(directory, "xdo", 0, marker))
-    return false;
-  DeleteFileA(marker);
-  std::string unixMarker = UnixPath(marker);
-  if (unixMarker.empty()) return false;
-  std::string command = "/bin/sh -c \"xdotool " + args + "; touch '" + unixMarker + "'\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process = {};
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process))
-    return false;
-  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
-  if (process.hThread != nullptr) CloseHandle(process.hThread);
-  bool finished = PumpUntil(
-      [&] { return GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES; }, 15000);
-  DeleteFileA(marker);
-  // What X delivered last still has to reach the queue and be dispatched.
-  PumpUntil([] { return false; }, 150);
-  return finished;
-}
 
 void PressKey(WORD key, bool shift) {
   std::vector<INPUT> inputs;

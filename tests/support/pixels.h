@@ -1,0 +1,41 @@
+// Pictures as the tests hold them: 4 bytes a pixel, rows from the top; read back from bitmaps and
+// from the screen, compared whole, and written as PNG files.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// A 4-byte-per-pixel picture (blue, green, red, fourth byte), rows from the top.
+struct Picture {
+  int32_t width = 0, height = 0;  // in pixels; 0 × 0 for no picture
+  std::vector<uint8_t> bytes;     // width × height × 4
+  Picture() = default;
+  Picture(int32_t w, int32_t h, uint8_t fill = 0) : width(w), height(h), bytes(size_t(w) * h * 4, fill) {}
+  uint8_t* At(int32_t x, int32_t y) { return &bytes[(size_t(y) * width + x) * 4]; }
+  const uint8_t* At(int32_t x, int32_t y) const { return &bytes[(size_t(y) * width + x) * 4]; }
+  // Sets the colour bytes of every pixel, leaving the fourth.
+  void Fill(uint8_t blue, uint8_t green, uint8_t red);
+};
+
+// A header for 32-bit pixels in rows from the top (BI_RGB).
+BITMAPINFO TopDown32(int32_t width, int32_t height);
+
+// The pixels of a bitmap read with the 32-bit top-down convention (GetDIBits), or an empty vector
+// when GetDIBits fails.
+std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);
+
+// What the screen shows in a rectangle: a desktop BitBlt, as any program sees it. Empty for an
+// empty rectangle or when the copy fails.
+Picture ReadScreen(const RECT& rect);
+
+// Compares two pictures of width × height, each pixel's first `bytes` bytes (3: colour only, 4:
+// with the fourth byte). Empty on a match, else where and how they differ (the first five).
+std::string ComparePixels(const std::vector<uint8_t>& expected,
+                          const std::vector<uint8_t>& actual, int width, int height, int bytes);
+std::string ComparePixels(const Picture& expected, const Picture& actual, int bytes = 3);
+
+// Writes an 8-bit RGB PNG of the picture's colour bytes; false on failure.
+bool WritePng(const std::string& path, const Picture& picture);
