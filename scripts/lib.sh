@@ -95,6 +95,7 @@ configure_wine() {
   # "Z:\usr\share\wine\../fonts", a path it cannot resolve, so it finds no Marlett and draws
   # every caption button as the letter that stands for its glyph (the close box is an "r").
   # The fonts folder of the prefix, which Wine does read, gets links to them.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   # A crash prints a backtrace and ends the process instead of waiting on a dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
