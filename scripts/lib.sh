@@ -1,5 +1,6 @@
-# Shared by the scripts: building, a private Xvfb display and a persistent Wine server.
-# Everything started here is recorded by pid and stopped by stop_all (installed as an EXIT trap).
+# Shared by the scripts: the build folder's lock, building, a private Xvfb display and a
+# persistent Wine server. Everything started here is recorded by pid and stopped by stop_all
+# (installed as an EXIT trap).
 
 ROOT=${ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 BUILD_DIR=${BUILD_DIR:-$ROOT/build}
@@ -7,6 +8,25 @@ export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs: nothing here needs .NET or the HTML engine.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+# The build folder and its Wine prefix serve one script at a time: two builds in one folder
+# overwrite each other, and stop_all's `wineserver -k` would end the other script's programs.
+# A script calls this first, with its arguments. It waits for the lock on BUILD_DIR/.lock, then
+# runs the script again as a child that holds no descriptor of the lock, so that nothing the
+# script starts (Xvfb, a wine service) can keep holding it; the lock goes once the child has
+# ended and stopped what it started.
+lock_build_dir() {
+  [ "${LUNETRIX_BUILD_LOCK:-}" = "$BUILD_DIR" ] && return 0
+  mkdir -p "$BUILD_DIR"
+  local lock status=0
+  exec {lock}>>"$BUILD_DIR/.lock"
+  if ! flock -n "$lock"; then
+    echo "$(basename "$0"): waiting for the other script that uses $BUILD_DIR to end" >&2
+    flock "$lock"
+  fi
+  LUNETRIX_BUILD_LOCK=$BUILD_DIR "$BASH" "$0" "$@" {lock}>&- || status=$?
+  exit "$status"
+}
 
 STARTED_PIDS=()
 XVFB_PID=""
@@ -22,32 +42,27 @@ build_project() {
   cmake --build "$BUILD_DIR" --parallel "$(nproc)"
 }
 
-# A free display number: no lock file and no socket for it.
-free_display() {
-  local n
-  for n in $(seq 90 150); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
-      echo "$n"
-      return
-    fi
-  done
-  return 1
-}
-
+# Starts a private Xvfb and waits until it answers. Xvfb picks a free display number itself
+# (-displayfd) and writes it once it listens, so two scripts started at once never take the same
+# one; the server counts as ready when xdpyinfo gets an answer from it, not when a socket exists.
 start_display() {
-  local n
-  n=$(free_display)
-  Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  local numbers n="" i
+  exec {numbers}< <(exec Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp \
+                      </dev/null 2>/dev/null)
   XVFB_PID=$!
   STARTED_PIDS+=("$XVFB_PID")
-  export DISPLAY=":$n"
-  local i
-  for i in $(seq 1 100); do
-    [ -e "/tmp/.X11-unix/X$n" ] && return 0
-    kill -0 "$XVFB_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  echo "Xvfb did not start on :$n" >&2
+  # A line, or end of file when Xvfb gave up.
+  read -r -t 20 -u "$numbers" n || n=""
+  exec {numbers}<&-
+  if [ -n "$n" ]; then
+    export DISPLAY=":$n"
+    for i in $(seq 1 20); do
+      timeout 2 xdpyinfo >/dev/null 2>&1 && return 0
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+  echo "Xvfb did not start${n:+ (display :$n does not answer)}" >&2
   return 1
 }
 
@@ -74,8 +89,14 @@ start_wine() {
 
 # Settings of the prefix, applied once per version of this list.
 configure_wine() {
-  local marker="$WINEPREFIX/.lunetrix-settings-2"
+  local marker="$WINEPREFIX/.lunetrix-settings-3"
   [ -f "$marker" ] && return
+  # NOTE: Debian's Wine 8 looks for its own fonts (fonts-wine, in /usr/share/wine/fonts) under
+  # "Z:\usr\share\wine\../fonts", a path it cannot resolve, so it finds no Marlett and draws
+  # every caption button as the letter that stands for its glyph (the close box is an "r").
+  # The fonts folder of the prefix, which Wine does read, gets links to them.
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+  ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
   # A crash prints a backtrace and ends the process instead of waiting on a dialog.
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
     </dev/null >/dev/null 2>&1
