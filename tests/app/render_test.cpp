@@ -205,6 +205,40 @@ TEST_F(App, MovingWithoutARectangleIsIgnored) {
   EventSetCallback(nullptr);
 }
 
+// Start-up whose MemoryAlloc cannot supply the two 400,000-byte buffers (its heap is swapped
+// for one that cannot grow). Building the table, from pictures that load, pictures of another
+// size and missing ones, and frames from the loop and from a move all leave the view as it was
+// created (black); nothing reads or writes through the missing buffers.
+TEST_F(App, WithoutPixelBuffersTheViewStaysAsCreated) {
+  HANDLE fixedHeap = HeapCreate(0, 0x10000, 0x10000);
+  ASSERT_NE(fixedHeap, nullptr);
+  HANDLE memoryHeap = MemoryHeap;
+  MemoryHeap = fixedHeap;
+  AllocateLensBuffers();
+  MemoryHeap = memoryHeap;
+  ASSERT_EQ(captureBuffer, nullptr);
+  ASSERT_EQ(outputBuffer, nullptr);
+  ASSERT_NE(lensTable.data, nullptr);
+  EXPECT_EQ(ReadImagePixels(app.displayImage, nullptr), 0);
+  EXPECT_EQ(WriteImagePixels(nullptr, app.displayImage), 0);
+
+  TempFile bump("lunetrix-bump.png"), colour("lunetrix-colour.png");
+  ASSERT_TRUE(WritePattern(bump.path, 500, 200));
+  ASSERT_TRUE(WritePattern(colour.path, 250, 100));
+  EXPECT_EQ(BuildLensTable(bump.path.c_str(), colour.path.c_str()), 0);
+  EXPECT_EQ(BuildLensTable("no-such-bump.png", "no-such-colour.png"), 0);
+
+  MarkDisplayImage();
+  RECT gadget;
+  ASSERT_TRUE(GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget));
+  EXPECT_EQ(RenderFrame(gadget.left, gadget.top), 0);
+  RECT next{300, 400, 830, 650};
+  MoveCallback(WindowGetHandle(app.mainWindow), WM_MOVING, 0, reinterpret_cast<LPARAM>(&next));
+  EXPECT_EQ(UnmarkedPixels(), 0) << "a frame was rendered without buffers";
+  EXPECT_EQ(app.renderBusy, 0);
+  HeapDestroy(fixedHeap);
+}
+
 // The copy of the gadget's place shows what lay beneath the window it names, never the window's
 // own picture; under Wine a copy that names no window shows the window itself.
 TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
