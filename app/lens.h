@@ -53,7 +53,7 @@ inline LensEntry* LensCell(int32_t x, int32_t y) {
 // round((byte − 128) × 0.05), clamped to the capture) and the colour map's pixels (blue, green
 // and red bytes / 256), each picture read with its own row stride; then prepares the table for
 // RefractFrame. A width of 0 reads row 0 for every cell. Each buffer must hold 200 rows of its
-// width.
+// width; a null buffer leaves the table as it was.
 void FillLensTable(const uint8_t* bumpPixels, int32_t bumpWidth, const uint8_t* colourPixels,
                    int32_t colourWidth);
 
@@ -61,6 +61,8 @@ void FillLensTable(const uint8_t* bumpPixels, int32_t bumpWidth, const uint8_t* 
 // FillLensTable calls it; code that writes cells directly calls it after its last write.
 void LensTablePrepare(void);
 
-// Writes every view pixel of outputBuffer: the capture's pixel at the cell's source position,
-// each colour byte times its factor, rounded to nearest with ties to even. Byte 3 untouched.
+// Writes every view pixel of outputBuffer: the capture's pixel at the cell's source position
+// (rounded to the nearest whole number, ties to even, and kept inside the capture), each colour
+// byte times its factor (kept inside 0 … 255/256), rounded to nearest with ties to even. Byte 3
+// untouched.
 void RefractFrame(void);

@@ -30,7 +30,8 @@ static float Clamp(int32_t value, int32_t last) {
 
 void FillLensTable(const uint8_t* bumpPixels, int32_t bumpWidth, const uint8_t* colourPixels,
                    int32_t colourWidth) {
-  if (lensTable.data == nullptr) return;  // start-up could not allocate the table
+  // Start-up could not allocate the table, or the pixels to build it from.
+  if (lensTable.data == nullptr || bumpPixels == nullptr || colourPixels == nullptr) return;
   for (int32_t x = 0; x < LensWidth; ++x) {
     for (int32_t y = 0; y < LensHeight; ++y) {
       const uint8_t* bump = bumpPixels + (x + y * bumpWidth) * 4;

@@ -41,7 +41,8 @@ void MeasureGadgetOffset(void) {
 }
 
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_MOVING) {
+  // Any process may send WM_MOVING; one without a rectangle names no place and is ignored.
+  if (message == WM_MOVING && lParam != 0) {
     const RECT* next = reinterpret_cast<const RECT*>(lParam);
     RenderFrame(next->left + app.gadgetOffsetX, next->top + app.gadgetOffsetY);
   }

@@ -49,12 +49,13 @@ LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM l
 // pictures.cpp: picture loading and scaling.
 
 // Loads the two pictures, scaled to 500 × 200 when they have another size, and fills the lens
-// table from them; returns 0.
+// table from them; returns 0. Does nothing when start-up could not have the pixel buffers.
 int32_t BuildLensTable(const char* bumpName, const char* colourName);
 
 // pixel_transfer.cpp: whole-picture transfers between an image and a pixel buffer.
 
-// Each returns 1 when GDI reports success, 0 otherwise (also for a number that names no image).
+// Each returns 1 when GDI reports success, 0 otherwise (also for a number that names no image
+// or a null buffer).
 int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
 int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 
@@ -71,5 +72,6 @@ void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 
 // Copies a screen rectangle into the display image at its top-left corner; returns 0.
 int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
-// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0.
+// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0. Without
+// the pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);

@@ -34,6 +34,9 @@ static bool ReadPicture(int32_t image, uint8_t* buffer) {
 }
 
 int32_t BuildLensTable(const char* bumpName, const char* colourName) {
+  // Without the pixel buffers there is nowhere to read the pictures into: the table keeps its
+  // zero fill and no frame is rendered (RenderFrame).
+  if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   char* bumpFile = nullptr;
   char* colourFile = nullptr;
   StringCreate(&bumpFile, bumpName);

@@ -33,7 +33,8 @@ static HDC TransferContext(void) {
 static int32_t TransferPixels(int32_t image, uint8_t* buffer, bool read) {
   int32_t width = ImageGetWidth(image), height = ImageGetHeight(image);
   HBITMAP bitmap = reinterpret_cast<HBITMAP>(ImageGetHandle(image));
-  if (bitmap == nullptr) return 0;
+  // GetDIBits without a buffer only describes the bitmap, and reports success for it.
+  if (bitmap == nullptr || buffer == nullptr) return 0;
   TransferInfo info;
   DescribeTransfer(&info, width, height);
   auto* header = reinterpret_cast<BITMAPINFO*>(&info);

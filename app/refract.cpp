@@ -2,10 +2,17 @@
 //
 // The table stays as it is defined (x-major floats). Once, when it has been filled,
 // LensTablePrepare derives a row-major working form: for each view pixel its source pixel index
-// and its three factor bytes (factor × 256, exact for a built table). Per frame the kernel then
-// reads the working form and the capture in view order and writes the output sequentially:
-// four pixels at a time, twelve 16-bit products source × factor byte, each rounded as
+// (the cell's coordinates rounded to the nearest whole number, ties to even, and kept inside the
+// capture) and its three factor bytes (factor × 256). Per frame the kernel then reads the
+// working form and the capture in view order and writes the output sequentially: four pixels
+// at a time, twelve 16-bit products source × factor byte, each rounded as
 // (p + 127 + ((p >> 8) & 1)) >> 8, which is round(p / 256) with ties to even.
+//
+// Factor bytes hold a factor exactly only when it is a multiple of 1/256, as every factor of a
+// table built from pictures is. A table with any other factor (written cell by cell) is
+// rendered by the definition instead, product by product in double precision. Either way a
+// factor is first kept inside the range the colour bytes give, 0 … 255/256 (not a number counts
+// as 0), so that no product leaves a byte.
 #include "lens.h"
 
 #include <emmintrin.h>
@@ -14,35 +21,49 @@
 // pixel then fetches pixel 0 with factors 0, which gives a black frame.
 alignas(16) static uint32_t sourceIndex[LensPixels];  // sx + sy × 500, always inside the capture
 alignas(16) static uint32_t factorBytes[LensPixels];  // blue, green, red factor × 256; byte 3 zero
+static bool factorsExact = true;  // factorBytes holds every factor of the table exactly
 
-// A source coordinate as a whole number inside 0 … last, whatever the cell holds.
+constexpr float MaxFactor = 255.0f / 256.0f;  // the largest factor a colour byte gives
+
+// A source coordinate as the nearest whole number (ties to even) inside 0 … last, whatever the
+// cell holds.
 static uint32_t SourceCoordinate(float value, int32_t last) {
   if (!(value >= 0.0f)) return 0;  // also catches NaN
   if (value >= static_cast<float>(last)) return static_cast<uint32_t>(last);
-  return static_cast<uint32_t>(value);
+  return static_cast<uint32_t>(_mm_cvtss_si32(_mm_set_ss(value)));
 }
 
-// A factor as the colour byte it came from (factor × 256), within 0 … 255.
-static uint32_t FactorByte(float factor) {
-  float scaled = factor * 256.0f;
-  if (!(scaled >= 0.0f)) return 0;
-  if (scaled >= 255.0f) return 255;
-  return static_cast<uint32_t>(__builtin_lrintf(scaled));
+// A factor inside the colour bytes' range 0 … 255/256; not a number counts as 0.
+static float ClampFactor(float factor) {
+  if (!(factor > 0.0f)) return 0.0f;
+  return factor < MaxFactor ? factor : MaxFactor;
+}
+
+// The factor as a factor byte (factor × 256, whole part); true when that is exact.
+static bool FactorByte(float factor, uint32_t* byte) {
+  float scaled = ClampFactor(factor) * 256.0f;  // exact: a power of two
+  *byte = static_cast<uint32_t>(scaled);
+  return static_cast<float>(*byte) == scaled;
 }
 
 void LensTablePrepare(void) {
   if (lensTable.data == nullptr) return;
+  bool exact = true;
   for (int32_t x = 0; x < LensWidth; ++x) {
     for (int32_t y = 0; y < LensHeight; ++y) {
       const LensEntry* cell = LensCell(x, y);
       uint32_t sx = SourceCoordinate(cell->sourceX, LensWidth - 1);
       uint32_t sy = SourceCoordinate(cell->sourceY, LensHeight - 1);
+      uint32_t blue, green, red;
+      exact = FactorByte(cell->blueFactor, &blue) && exact;
+      exact = FactorByte(cell->greenFactor, &green) && exact;
+      exact = FactorByte(cell->redFactor, &red) && exact;
       int32_t view = x + y * LensWidth;
       sourceIndex[view] = sx + sy * LensWidth;
-      factorBytes[view] = FactorByte(cell->blueFactor) | FactorByte(cell->greenFactor) << 8 |
-                          FactorByte(cell->redFactor) << 16;
+      factorBytes[view] = blue | green << 8 | red << 16;
     }
   }
+  factorsExact = exact;
 }
 
 // Eight 16-bit products p (each at most 255 × 255) divided by 256, rounded with ties to even.
@@ -53,10 +74,8 @@ static inline __m128i RoundProducts(__m128i p) {
   return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, bias), odd), 8);
 }
 
-void RefractFrame(void) {
-  const uint32_t* source = reinterpret_cast<const uint32_t*>(captureBuffer);
-  uint32_t* target = reinterpret_cast<uint32_t*>(outputBuffer);
-  if (source == nullptr || target == nullptr) return;
+// The fast kernel: the working form's factor bytes, four pixels at a time.
+static void RefractByFactorBytes(const uint32_t* source, uint32_t* target) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i fourthByte = _mm_set1_epi32(static_cast<int>(0xFF000000u));
   static_assert(LensPixels % 4 == 0, "the kernel works on four pixels at a time");
@@ -73,5 +92,40 @@ void RefractFrame(void) {
     __m128i* out = reinterpret_cast<__m128i*>(target + i);
     __m128i kept = _mm_and_si128(_mm_loadu_si128(out), fourthByte);
     _mm_storeu_si128(out, _mm_or_si128(kept, _mm_andnot_si128(fourthByte, tinted)));
+  }
+}
+
+// A byte times a factor, rounded to the nearest whole number with ties to even (SSE2's
+// conversion under the default rounding mode); the double product is exact.
+static inline uint8_t Tint(uint8_t byte, float factor) {
+  return static_cast<uint8_t>(_mm_cvtsd_si32(_mm_set_sd(byte * static_cast<double>(factor))));
+}
+
+// The definition, for tables whose factors factor bytes cannot hold: each pixel's source from
+// the working form, its factors read from the table's cell. Kept out of line: inlined, it
+// crowds the kernel's registers (a frame took 8 % longer).
+__attribute__((noinline)) static void RefractByDefinition(const uint32_t* source, uint32_t* target) {
+  if (lensTable.data == nullptr) return;
+  for (int32_t x = 0; x < LensWidth; ++x) {
+    for (int32_t y = 0; y < LensHeight; ++y) {
+      const LensEntry* cell = LensCell(x, y);
+      int32_t view = x + y * LensWidth;
+      const auto* s = reinterpret_cast<const uint8_t*>(source + sourceIndex[view]);
+      auto* t = reinterpret_cast<uint8_t*>(target + view);
+      t[0] = Tint(s[0], ClampFactor(cell->blueFactor));
+      t[1] = Tint(s[1], ClampFactor(cell->greenFactor));
+      t[2] = Tint(s[2], ClampFactor(cell->redFactor));
+    }
+  }
+}
+
+void RefractFrame(void) {
+  const uint32_t* source = reinterpret_cast<const uint32_t*>(captureBuffer);
+  uint32_t* target = reinterpret_cast<uint32_t*>(outputBuffer);
+  if (source == nullptr || target == nullptr) return;
+  if (factorsExact) {
+    RefractByFactorBytes(source, target);
+  } else {
+    RefractByDefinition(source, target);
   }
 }

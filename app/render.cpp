@@ -13,6 +13,9 @@ int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height) {
 
 int32_t RenderFrame(int32_t x, int32_t y) {
   if (app.renderBusy) return 0;
+  // Without the pixel buffers (start-up could not have them) nothing can be refracted: the
+  // gadget keeps the display image as it was created, black.
+  if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   app.renderBusy = 1;
   CaptureScreen(x, y, LensWidth, LensHeight);
   ReadImagePixels(app.displayImage, captureBuffer);

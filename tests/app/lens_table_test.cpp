@@ -117,6 +117,11 @@ TEST_F(LensTest, WidthZeroReadsRowZeroForEveryCell) {
       ASSERT_EQ(cell->sourceY, static_cast<float>(y < 6 ? 0 : y - 6));
       ASSERT_EQ(cell->blueFactor, 10.0f / 256.0f);
     }
+  // No pixels at all (start-up could not have the buffers) leave the table as it was.
+  FillLensTable(nullptr, 0, colour.bytes.data(), 0);
+  FillLensTable(bump.bytes.data(), 0, nullptr, 0);
+  EXPECT_EQ(LensCell(100, 50)->sourceX, 94.0f);
+  EXPECT_EQ(LensCell(100, 50)->blueFactor, 10.0f / 256.0f);
 }
 
 TEST_F(LensTest, CellsOutsideTheViewAreNeverWritten) {

@@ -1,4 +1,5 @@
-// Frame refraction: the fast kernel against a plain statement of the formula, bit for bit.
+// Frame refraction against a plain statement of the formula, bit for bit: tables built from
+// pictures, and tables written cell by cell with values no picture gives.
 #include <math.h>
 
 #include "lens_fixture.h"
@@ -12,14 +13,15 @@ uint8_t Tint(uint8_t source, float factor) {
   return static_cast<uint8_t>(nearbyint(static_cast<double>(source) * factor));
 }
 
-// The whole frame by the formula, from the table's floats, x outer and y inner.
+// The whole frame by the formula, from the table's floats, x outer and y inner: the nearest
+// source pixel (ties to even) of cells inside the capture, factors within 0 … 255 / 256.
 std::vector<uint8_t> ReferenceFrame(const uint8_t* capture, const uint8_t* previousOutput) {
   std::vector<uint8_t> out(previousOutput, previousOutput + LensBufferBytes);
   for (int32_t x = 0; x < 500; ++x)
     for (int32_t y = 0; y < 200; ++y) {
       const LensEntry* cell = LensCell(x, y);
-      const uint8_t* s = capture + (static_cast<int32_t>(cell->sourceX) +
-                                    static_cast<int32_t>(cell->sourceY) * 500) * 4;
+      const uint8_t* s = capture + (static_cast<int32_t>(nearbyint(cell->sourceX)) +
+                                    static_cast<int32_t>(nearbyint(cell->sourceY)) * 500) * 4;
       uint8_t* t = &out[(x + y * 500) * 4];
       t[0] = Tint(s[0], cell->blueFactor);
       t[1] = Tint(s[1], cell->greenFactor);
@@ -34,9 +36,29 @@ void ExpectSameFrame(const std::vector<uint8_t>& expected, const uint8_t* actual
   EXPECT_EQ(ComparePixels(expected, frame, LensWidth, LensHeight, 4), "");
 }
 
+// round(source × colour / 256) with ties to even, by integer reasoning alone. A factor one float
+// step below (hair −1) or above (+1) colour / 256 settles a tie its own way instead, but for
+// one above 255 / 256, which is kept at 255 / 256.
+uint32_t ExpectedTint(uint32_t source, uint32_t colour, int hair = 0) {
+  uint32_t product = source * colour, q = product >> 8, r = product & 255;
+  if (r != 128) return q + (r > 128);
+  if (hair < 0) return q;
+  if (hair > 0 && colour < 255) return q + 1;
+  return q + (q & 1);
+}
+
+// A coordinate a hand-written cell may hold for whole number v that still rounds to v (ties to
+// even): v ± 0.5 where v is even, v + 0.25 or v − 0.375 where it is odd.
+float NearCoordinate(int32_t v, int32_t other) {
+  if (v % 2 == 0) return v + (other % 2 ? -0.5f : 0.5f);
+  return v + (other % 2 ? -0.375f : 0.25f);
+}
+
 TEST_F(LensTest, EveryPairOfSourceByteAndColourByte) {
   // Cells fetch themselves; pixel i carries source byte i % 256 and colour byte i / 256 in blue,
   // and the same pair crossed over in green and red, so all 65,536 pairs are met three times.
+  // First as built from a colour map, then written cell by cell: coordinates off by up to a
+  // half, and factors one float step off the colour byte / 256.
   Picture bump(500, 200, 128), colour(500, 200);
   for (int32_t i = 0; i < LensPixels; ++i) {
     uint8_t s = static_cast<uint8_t>(i), c = static_cast<uint8_t>(i >> 8);
@@ -53,13 +75,27 @@ TEST_F(LensTest, EveryPairOfSourceByteAndColourByte) {
   RefractFrame();
   for (int32_t i = 0; i < 65536; ++i) {
     uint32_t s = i & 255, c = i >> 8;
-    // round(s × c / 256) with ties to even, by integer reasoning alone.
-    uint32_t product = s * c, q = product >> 8, r = product & 255;
-    uint32_t expected = q + (r > 128 || (r == 128 && (q & 1)));
+    uint32_t expected = ExpectedTint(s, c);
     const uint8_t* out = outputBuffer + i * 4;
     ASSERT_EQ(out[0], expected) << "source " << s << ", colour " << c;
     ASSERT_EQ(out[1], expected) << "source " << c << ", colour " << s;
     ASSERT_EQ(out[2], expected) << "source " << s << ", colour " << c;
+  }
+  for (int32_t x = 0; x < 500; ++x)
+    for (int32_t y = 0; y < 200; ++y) {
+      uint32_t i = x + y * 500, s = i & 255, c = (i >> 8) & 255;
+      *LensCell(x, y) = LensEntry{NearCoordinate(x, y), NearCoordinate(y, x),
+                                  nextafterf(c / 256.0f, 0.0f), nextafterf(s / 256.0f, 1.0f),
+                                  nextafterf(c / 256.0f, 1.0f)};
+    }
+  LensTablePrepare();
+  RefractFrame();
+  for (int32_t i = 0; i < 65536; ++i) {
+    uint32_t s = i & 255, c = i >> 8;
+    const uint8_t* out = outputBuffer + i * 4;
+    ASSERT_EQ(out[0], ExpectedTint(s, c, -1)) << "source " << s << ", colour " << c << " less a hair";
+    ASSERT_EQ(out[1], ExpectedTint(c, s, +1)) << "source " << c << ", colour " << s << " and a hair";
+    ASSERT_EQ(out[2], ExpectedTint(s, c, +1)) << "source " << s << ", colour " << c << " and a hair";
   }
 }
 
@@ -84,8 +120,13 @@ TEST_F(LensTest, RoundingEdgesOfTheProduct) {
 
 TEST_F(LensTest, RandomTablesAndCapturesMatchTheFormula) {
   TestRandom random(20261207);
-  for (int round = 0; round < 4; ++round) {
+  // A factor no colour byte gives: any float in 0 … 255 / 256.
+  auto anyFactor = [&] { return static_cast<float>(random.Next() >> 8) / 16777216.0f * (255 / 256.0f); };
+  // Rounds 0 to 3 hold the values a build gives; rounds 4 to 7 add what only a hand-written
+  // table holds: half and hundredth coordinates, factors of any value.
+  for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE(testing::Message() << "round " << round);
+    bool handWritten = round >= 4;
     for (int32_t x = 0; x < 500; ++x)
       for (int32_t y = 0; y < 200; ++y) {
         LensEntry* cell = LensCell(x, y);
@@ -94,6 +135,13 @@ TEST_F(LensTest, RandomTablesAndCapturesMatchTheFormula) {
         cell->blueFactor = random.Byte() / 256.0f;
         cell->greenFactor = random.Byte() / 256.0f;
         cell->redFactor = random.Byte() / 256.0f;
+        if (!handWritten) continue;
+        bool halves = random.Next() & 1;
+        cell->sourceX = halves ? (random.Next() % 999) / 2.0f : (random.Next() % 49901) / 100.0f;
+        cell->sourceY = halves ? (random.Next() % 399) / 2.0f : (random.Next() % 19901) / 100.0f;
+        if (random.Next() & 1) cell->blueFactor = anyFactor();
+        if (random.Next() & 1) cell->greenFactor = anyFactor();
+        if (random.Next() & 1) cell->redFactor = anyFactor();
       }
     LensTablePrepare();
     for (int32_t i = 0; i < LensBufferBytes; ++i) captureBuffer[i] = random.Byte();
@@ -203,11 +251,19 @@ TEST_F(LensTest, NoFetchOrStoreLiesOutsideTheBuffers) {
   *LensCell(1, 0) = LensEntry{NAN, 1e30f, 0.5f, 0.5f, 0.5f};
   LensTablePrepare();
   RefractFrame();
-  // Factors beyond the colour bytes' range pass as the nearest one: 255 / 256, or 0.
-  EXPECT_EQ(OutputPixel(0, 0)[0], 0);
-  EXPECT_EQ(OutputPixel(0, 0)[1], Tint(CapturePixel(499, 0)[1], 255 / 256.0f));
-  EXPECT_EQ(OutputPixel(0, 0)[2], 0);
-  EXPECT_EQ(OutputPixel(1, 0)[0], Tint(CapturePixel(0, 199)[0], 0.5f));
+  // Factors beyond the colour bytes' range pass as the nearest one: 255 / 256, or 0; the same
+  // again once a factor of 0.3 makes the table one that is rendered by the definition.
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass == 0 ? "factor bytes" : "by the definition");
+    EXPECT_EQ(OutputPixel(0, 0)[0], 0);
+    EXPECT_EQ(OutputPixel(0, 0)[1], Tint(CapturePixel(499, 0)[1], 255 / 256.0f));
+    EXPECT_EQ(OutputPixel(0, 0)[2], 0);
+    EXPECT_EQ(OutputPixel(1, 0)[0], Tint(CapturePixel(0, 199)[0], 0.5f));
+    *LensCell(2, 0) = LensEntry{498.5f, 198.75f, 0.3f, 0.3f, 0.3f};
+    LensTablePrepare();
+    RefractFrame();
+    EXPECT_EQ(OutputPixel(2, 0)[2], Tint(CapturePixel(498, 199)[2], 0.3f));
+  }
   captureBuffer = savedCapture;
   outputBuffer = savedOutput;
 }
