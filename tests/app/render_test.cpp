@@ -205,10 +205,11 @@ TEST_F(App, WithoutPixelBuffersTheViewStaysAsCreated) {
   EXPECT_EQ(ReadImagePixels(app.displayImage, nullptr), 0);
   EXPECT_EQ(WriteImagePixels(nullptr, app.displayImage), 0);
 
-  TempFile bump("lunetrix-bump.png"), colour("lunetrix-colour.png");
-  ASSERT_TRUE(WritePattern(bump.path, 500, 200));
-  ASSERT_TRUE(WritePattern(colour.path, 250, 100));
-  EXPECT_EQ(BuildLensTable(bump.path.c_str(), colour.path.c_str()), 0);
+  TempFolder folder;
+  std::string bump = folder.File("bump.png"), colour = folder.File("colour.png");
+  ASSERT_TRUE(WritePng(bump, Pattern(500, 200)));
+  ASSERT_TRUE(WritePng(colour, Pattern(250, 100)));
+  EXPECT_EQ(BuildLensTable(bump.c_str(), colour.c_str()), 0);
   EXPECT_EQ(BuildLensTable("no-such-bump.png", "no-such-colour.png"), 0);
 
   MarkDisplayImage();
