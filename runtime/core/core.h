@@ -134,6 +134,13 @@ typedef void (*ObjectFreeCallback)(int32_t number);
 // record's address. A record exists while its first field (the system handle) is non-zero.
 // Tables are made only by ObjectTableCreate: behind these fields lies the state of the lock-free
 // lookups, private to the table's code.
+//
+// A table's numbered slots never take more than ObjectSlotBytesLimit bytes: the numbers below
+// (ObjectSlotBytesLimit / record size), rounded down to whole blocks and never fewer than the
+// first block, can be taken. For the program's tables that is 0 … 131071 for windows (32-byte
+// records), 0 … 149759 for gadgets (28 bytes) and 0 … 349519 for images (12 bytes). A larger
+// number is refused, as a failed growth is, and so is a number whose growth would cover the
+// address of a live dynamic object (which would then read as a slot).
 struct ObjectTable {
   int32_t recordSize;              // bytes per record, fixed at creation
   int32_t blockCapacity;           // records per block: a power of two, at least 1
@@ -144,7 +151,7 @@ struct ObjectTable {
   LinkedBlock* enumCursor;         // next dynamic record an enumeration yields, or null
   uint32_t blockShift;             // log2(blockCapacity)
   LinkedBlock* blockList;          // blocks of numbered slots, newest first
-  LinkedBlock* firstBlock;         // the block made with the table; lookups start here
+  LinkedBlock* firstBlock;         // block 0, made with the table; prev leads to block 1
   CRITICAL_SECTION lock;           // re-entrant: creation, dynamic release, enumeration
 };
 
@@ -152,7 +159,12 @@ struct ObjectTable {
 // (rounded up to a power of two).
 ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
                                ObjectFreeCallback freeCallback);
-// The record for number n (−1: a new dynamic record); an object that had n is freed first.
+// The most bytes of numbered slots a table links (4 MiB); see ObjectTable.
+constexpr int32_t ObjectSlotBytesLimit = 4 << 20;
+
+// The record for number n (−1: a new dynamic record); an object that had n is freed first. A
+// refused number (below −1, past the limit, over a dynamic object) or a failed growth gets the
+// table's scratch record instead: zeroed and writable, never found, the same for every refusal.
 void* ObjectAllocate(ObjectTable* table, int32_t n);
 // The record of a live object n, or null. Takes no lock.
 void* ObjectFind(ObjectTable* table, int32_t n);
@@ -161,7 +173,8 @@ void ObjectRelease(ObjectTable* table, int32_t n);
 // Starts an enumeration; the table's lock is held until ObjectEnumNext returns null.
 void ObjectEnumStart(ObjectTable* table);
 // The next live object's record (numbered in rising order, then dynamic oldest first), its
-// number in *number; null at the end, which releases the lock.
+// number in *number; null at the end, which releases the lock. A whole enumeration costs one
+// step per slot and per dynamic object.
 void* ObjectEnumNext(ObjectTable* table, int32_t* number);
 
 // ---------------------------------------------------------------------------------------------
