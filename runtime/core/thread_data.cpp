@@ -2,8 +2,10 @@
 // ThreadWatcher, which frees a thread's slices and block once the thread has ended.
 //
 // Invariants:
-// - Every registration happens on the main thread during start-up, before a second thread exists:
-//   only the calling thread's block grows, and the part list is read by other threads unlocked.
+// - Registrations grow only the registering thread's block, so the layout (total size and part
+//   list) is final once ThreadDataGet has made any block: a later registration, or one from a
+//   thread without a block, is refused. Under layoutLock either the registration or the first
+//   block comes first; afterwards the part list is read by every thread unlocked.
 // - A thread's block is made on its first ThreadDataGet; its inits run newest registration first,
 //   and, once the thread has ended, its frees run on ThreadWatcher, newest first as well.
 // - A registration is handed to ThreadWatcher through a queue, not through single fields: each
@@ -26,8 +28,10 @@ struct ThreadDataPart {
 
 static bool started;                             // has the first registration run?
 static DWORD threadDataSlot = TLS_OUT_OF_INDEXES;  // TLS index of each thread's block
+static CRITICAL_SECTION layoutLock;              // guards the three fields below
 static int32_t totalSize;                        // size of every block made from now on
 static LinkedBlock* partList;                    // ThreadDataPart records, newest first
+static bool layoutFixed;                         // has ThreadDataGet made a block?
 static CRITICAL_SECTION RegisterLock;            // one registration with ThreadWatcher at a time
 static HANDLE RegisterRequestEvent;              // set by a registrant; reset by ThreadWatcher
 static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher to acknowledge
@@ -61,6 +65,7 @@ static void StartThreadData(void) {
   void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 0);
   if (block == nullptr) CoreOutOfResources();
   TlsSetValue(threadDataSlot, block);
+  InitializeCriticalSection(&layoutLock);
   InitializeCriticalSection(&RegisterLock);
   InitializeCriticalSection(&handOverLock);
   RegisterRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -72,14 +77,20 @@ static void StartThreadData(void) {
   started = true;
 }
 
-int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
-  if (!started) StartThreadData();
-  if (size < 0 || size > INT32_MAX - totalSize) CoreOutOfResources();
+// Under layoutLock: can a slice of size bytes still be added? Only the calling thread's block
+// would grow, so no other block may exist, and the caller must have one.
+static bool MayRegister(int32_t size) {
+  if (size < 0 || size > INT32_MAX - totalSize) return false;
+  return !layoutFixed && TlsGetValue(threadDataSlot) != nullptr;
+}
+
+// Under layoutLock: adds the slice to the calling thread's block and to the layout.
+static int32_t AddSlice(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
   int32_t offset = totalSize;
-  totalSize += size;
-  void* block = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, TlsGetValue(threadDataSlot), totalSize);
+  void* block = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, TlsGetValue(threadDataSlot), offset + size);
   if (block == nullptr) CoreOutOfResources();
   TlsSetValue(threadDataSlot, block);
+  totalSize = offset + size;
   if (init != nullptr || free != nullptr) {
     auto* part = static_cast<ThreadDataPart*>(LinkedBlockAlloc(&partList, sizeof(ThreadDataPart)));
     if (part == nullptr) CoreOutOfResources();
@@ -88,6 +99,14 @@ int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOpe
     part->free = free;
     if (init != nullptr) init(static_cast<uint8_t*>(block) + offset);
   }
+  return offset;
+}
+
+int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
+  if (!started) StartThreadData();
+  EnterCriticalSection(&layoutLock);
+  int32_t offset = MayRegister(size) ? AddSlice(size, init, free) : ThreadDataRefused;
+  LeaveCriticalSection(&layoutLock);
   return offset;
 }
 
@@ -133,12 +152,22 @@ static void WatchCallingThread(void* block) {
   LeaveCriticalSection(&RegisterLock);
 }
 
+// The calling thread's first block, of the final layout's size.
+static uint8_t* MakeBlock(void) {
+  EnterCriticalSection(&layoutLock);
+  layoutFixed = true;
+  void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize);
+  LeaveCriticalSection(&layoutLock);
+  if (block == nullptr) CoreOutOfResources();
+  return static_cast<uint8_t*>(block);
+}
+
 void* ThreadDataGet(int32_t offset) {
-  if (!started) return nullptr;  // no library has registered a slice
+  // Before any registration, or for a refused one, there is no slice.
+  if (!started || offset < 0) return nullptr;
   auto* block = static_cast<uint8_t*>(TlsGetValue(threadDataSlot));
   if (block != nullptr) return block + offset;
-  block = static_cast<uint8_t*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize));
-  if (block == nullptr) CoreOutOfResources();
+  block = MakeBlock();
   TlsSetValue(threadDataSlot, block);
   RunParts(block, true);
   // NOTE: a free operation running on ThreadWatcher may reach ThreadDataGet; the watcher must

@@ -281,6 +281,61 @@ TEST(ThreadData, RegistrationWithoutOperationsStillGetsAZeroSlice) {
                  Log());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Late registrations
+// ---------------------------------------------------------------------------------------------
+
+constexpr int32_t ExtraSize = 48;
+int32_t extraOffset;
+volatile LONG extraSliceFits;  // threads whose block held the whole extra slice
+
+DWORD WINAPI RegisterWithoutBlock(void*) {
+  return ThreadDataRegister(16, nullptr, nullptr) == ThreadDataRefused;
+}
+
+// Writes over the whole extra slice, then parks: its block stays while the main thread registers.
+DWORD WINAPI FillExtraSliceAndPark(void*) {
+  auto* slice = static_cast<uint8_t*>(ThreadDataGet(extraOffset));
+  memset(slice, 0x5A, ExtraSize);
+  auto* block = static_cast<uint8_t*>(ThreadDataGet(0));
+  if (HeapSize(MainHeap, 0, block) >= static_cast<SIZE_T>(extraOffset + ExtraSize))
+    InterlockedIncrement(&extraSliceFits);
+  InterlockedIncrement(&registered);
+  WaitForSingleObject(goEvent, 30000);
+  return 0;
+}
+
+void LateInit(void*) { Note("init late"); }
+
+// Only the registering thread's block can grow: once another thread has a block, a new slice
+// would lie past that block's end, so the registration is refused and says so.
+TEST(ThreadData, RegistrationOnceAnotherBlockExistsIsRefused) {
+  RegisterLikeTheProgram();
+  EXPECT_EQ(RunThread(RegisterWithoutBlock), 1u);
+  EXPECT_EQ(ThreadDataRegister(-4, LateInit, nullptr), ThreadDataRefused);
+  EXPECT_EQ(ThreadDataRegister(INT32_MAX, LateInit, nullptr), ThreadDataRefused);
+  extraOffset = ThreadDataRegister(ExtraSize, nullptr, nullptr);  // no other block yet
+  EXPECT_EQ(extraOffset, imageOffset + static_cast<int32_t>(sizeof(ImageSlice)));
+
+  goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads;
+  threads.push_back(CreateThread(nullptr, 0, FillExtraSliceAndPark, nullptr, 0, nullptr));
+  ASSERT_TRUE(WaitUntil([] { return registered == 1; }));
+  ClearLog();
+  EXPECT_EQ(ThreadDataRegister(64, LateInit, DrawingFree), ThreadDataRefused);
+  EXPECT_EQ(ThreadDataGet(ThreadDataRefused), nullptr);
+  threads.push_back(CreateThread(nullptr, 0, FillExtraSliceAndPark, nullptr, 0, nullptr));
+  ASSERT_TRUE(WaitUntil([] { return registered == 2; }));
+  Release(threads);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 2; })) << freesSeen;
+  EXPECT_EQ(extraSliceFits, 2);
+  // The refused slice's operations never run: inits and frees are those of the five slices.
+  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing",
+                  "free gadget", "free window", "free drawing"},
+                 Log());
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
 TEST(StringBuffer, MainThreadHasOneAndOtherThreadsNone) {
   char* start = StringBufferCursor();
   ASSERT_NE(start, nullptr);
