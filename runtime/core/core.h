@@ -33,7 +33,9 @@ void BlockHeapEnd(void);
 HANDLE MemoryInit(void);
 // End step of the memory-block library: nothing to do, blocks live until the process ends.
 void MemoryEnd(void);
-// Destroys MainHeap after every end step and ends the process with exit code 0.
+// After every end step: stops ThreadWatcher (ThreadDataEnd), destroys MainHeap once it has
+// ended, and ends the process with exit code 0. A watcher that does not end in time keeps the
+// heap, which then goes with the process.
 [[noreturn]] void CoreEnd(void);
 
 // The exit code of a process whose runtime could not make a heap, handle or block it cannot work
@@ -195,6 +197,10 @@ int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOpe
 // The calling thread's slice at offset; a thread's first call makes its block and has it watched.
 // Null before any registration and for a negative (refused) offset.
 void* ThreadDataGet(int32_t offset);
+// Stops ThreadWatcher and waits (at most 2000 ms) for it to end; the frees of a thread it has
+// begun still run, threads ending later are no longer freed. True once it has ended (or never
+// started). The end step that must precede the destruction of MainHeap; CoreEnd calls it.
+bool ThreadDataEnd(void);
 
 // The calling thread's string scratch buffer (the main thread's is made by StringInit): a
 // StringHeap block and a position in it. On a thread without one, or after StringBufferFree, the

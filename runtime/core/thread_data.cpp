@@ -13,6 +13,8 @@
 //   stands twice in the wait set and never pairs with another thread's block.
 // - Every handle in the wait set (entries 1 and up) is a duplicate owned by ThreadWatcher and is
 //   closed when its entry is removed or its request is dropped.
+// - ThreadWatcher frees into MainHeap, so it is stopped (ThreadDataEnd) and has ended before
+//   MainHeap is destroyed; threads that end after that are left to the process's end.
 #include "core_internal.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -33,9 +35,11 @@ static int32_t totalSize;                        // size of every block made fro
 static LinkedBlock* partList;                    // ThreadDataPart records, newest first
 static bool layoutFixed;                         // has ThreadDataGet made a block?
 static CRITICAL_SECTION RegisterLock;            // one registration with ThreadWatcher at a time
-static HANDLE RegisterRequestEvent;              // set by a registrant; reset by ThreadWatcher
+static HANDLE RegisterRequestEvent;              // wakes ThreadWatcher (request or stop); it resets
 static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher to acknowledge
 static DWORD watcherThreadId;                    // ThreadWatcher's own id: never registered
+static HANDLE watcherThread;                     // ThreadWatcher's handle, until it has ended
+static volatile LONG watcherStopping;            // set by ThreadDataEnd; ThreadWatcher then ends
 
 // One thread handed to ThreadWatcher: its duplicated handle and its block.
 struct HandOver {
@@ -49,6 +53,7 @@ static HandOver* pendingFirst;         // oldest request not yet taken by Thread
 static HandOver* pendingLast;          // newest request, or null when the queue is empty
 
 static const DWORD RegisterWaitMs = 2000;
+static const DWORD StopWaitMs = 2000;  // for ThreadWatcher to finish the thread it is freeing
 static const DWORD WatchLimit = MAXIMUM_WAIT_OBJECTS;  // 64 entries, the request event included
 static const DWORD WatchGrowth = 5;                    // entries added to the arrays at a time
 
@@ -71,9 +76,8 @@ static void StartThreadData(void) {
   RegisterRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   RegisterDoneEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (RegisterRequestEvent == nullptr || RegisterDoneEvent == nullptr) CoreOutOfResources();
-  HANDLE watcher = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
-  if (watcher == nullptr) CoreOutOfResources();
-  CloseHandle(watcher);
+  watcherThread = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
+  if (watcherThread == nullptr) CoreOutOfResources();
   started = true;
 }
 
@@ -133,6 +137,7 @@ static void QueueHandOver(HandOver* request) {
 
 // Hands the calling thread to ThreadWatcher and waits (at most 2000 ms) for its acknowledgement.
 static void WatchCallingThread(void* block) {
+  if (watcherStopping) return;  // nobody would answer: the thread goes on unwatched
   EnterCriticalSection(&RegisterLock);
   HANDLE self = nullptr;
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
@@ -248,6 +253,14 @@ static int32_t SignalledEntry(DWORD result, DWORD count) {
   return -1;
 }
 
+// ThreadWatcher is ending: the handles it owns are closed and its arrays freed. The blocks of
+// threads still running stay; they go with MainHeap.
+static void CloseWaitSet(WaitSet* set) {
+  for (DWORD i = 1; i < set->count; ++i) CloseHandle(set->handles[i]);
+  HeapFree(MainHeap, 0, set->handles);
+  HeapFree(MainHeap, 0, set->blocks);
+}
+
 static DWORD WINAPI ThreadWatcher(void*) {
   WaitSet set;
   set.handles = static_cast<HANDLE*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(HANDLE)));
@@ -259,7 +272,21 @@ static DWORD WINAPI ThreadWatcher(void*) {
   for (;;) {
     DWORD result = WaitForMultipleObjects(set.count, set.handles, FALSE, INFINITE);
     int32_t entry = SignalledEntry(result, set.count);
+    // Entry 0 is seen first when several are signalled, so a stop waits for no other thread.
+    if (entry == 0 && watcherStopping) break;
     if (entry == 0) TakeRequests(&set);
     else if (entry > 0) ThreadEnded(&set, static_cast<DWORD>(entry));
   }
+  CloseWaitSet(&set);
+  return 0;
+}
+
+bool ThreadDataEnd(void) {
+  if (!started || watcherThread == nullptr) return true;
+  InterlockedExchange(&watcherStopping, 1);
+  SetEvent(RegisterRequestEvent);
+  if (WaitForSingleObject(watcherThread, StopWaitMs) != WAIT_OBJECT_0) return false;
+  CloseHandle(watcherThread);
+  watcherThread = nullptr;
+  return true;
 }

@@ -282,7 +282,7 @@ TEST(ThreadData, RegistrationWithoutOperationsStillGetsAZeroSlice) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Late registrations
+// Late registrations, and the end of ThreadWatcher
 // ---------------------------------------------------------------------------------------------
 
 constexpr int32_t ExtraSize = 48;
@@ -333,6 +333,46 @@ TEST(ThreadData, RegistrationOnceAnotherBlockExistsIsRefused) {
   ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing",
                   "free gadget", "free window", "free drawing"},
                  Log());
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
+// A free operation that is still running when the program ends; says whether MainHeap was
+// still whole when it finished.
+HANDLE freeStarted;
+
+void SlowFree(void*) {
+  SetEvent(freeStarted);
+  Sleep(500);
+  fputs(HeapValidate(MainHeap, 0, nullptr) ? "free finished, heap whole\n" : "heap broken\n",
+        stderr);
+  fflush(stderr);
+}
+
+DWORD WINAPI TouchFirstSlice(void*) { return ThreadDataGet(0) != nullptr; }
+
+void EndWhileAFreeRuns() {
+  freeStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ThreadDataRegister(8, nullptr, SlowFree);
+  RunThread(TouchFirstSlice);
+  WaitForSingleObject(freeStarted, 10000);
+  CoreEnd();
+}
+
+// ThreadWatcher frees into MainHeap: the end of the program waits for the free it has begun,
+// then destroys the heap; once stopped, it frees no thread that ends later.
+TEST(ThreadData, WatcherIsStoppedBeforeTheHeapGoes) {
+  EXPECT_EXIT(EndWhileAFreeRuns(), testing::ExitedWithCode(0), "free finished, heap whole");
+
+  RegisterLikeTheProgram();
+  goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads = StartParked(3);
+  ASSERT_TRUE(WaitUntil([] { return registered == 3; }));
+  EXPECT_TRUE(ThreadDataEnd());
+  EXPECT_TRUE(ThreadDataEnd());  // stopped once, stays stopped
+  Release(threads);
+  EXPECT_EQ(RunThread(UsePlainSlices), 1u);  // a new thread still gets its slices, unwatched
+  Sleep(300);  // time for a watcher that still ran to free the ended threads
+  EXPECT_EQ(freesSeen, 0);
   EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
 }
 
