@@ -33,7 +33,9 @@ void BlockHeapEnd(void);
 HANDLE MemoryInit(void);
 // End step of the memory-block library: nothing to do, blocks live until the process ends.
 void MemoryEnd(void);
-// Destroys MainHeap after every end step and ends the process with exit code 0.
+// After every end step: stops ThreadWatcher (ThreadDataEnd), destroys MainHeap once it has
+// ended, and ends the process with exit code 0. A watcher that does not end in time keeps the
+// heap, which then goes with the process.
 [[noreturn]] void CoreEnd(void);
 
 // The exit code of a process whose runtime could not make a heap, handle or block it cannot work
@@ -134,6 +136,13 @@ typedef void (*ObjectFreeCallback)(int32_t number);
 // record's address. A record exists while its first field (the system handle) is non-zero.
 // Tables are made only by ObjectTableCreate: behind these fields lies the state of the lock-free
 // lookups, private to the table's code.
+//
+// A table's numbered slots never take more than ObjectSlotBytesLimit bytes: the numbers below
+// (ObjectSlotBytesLimit / record size), rounded down to whole blocks and never fewer than the
+// first block, can be taken. For the program's tables that is 0 … 131071 for windows (32-byte
+// records), 0 … 149759 for gadgets (28 bytes) and 0 … 349519 for images (12 bytes). A larger
+// number is refused, as a failed growth is, and so is a number whose growth would cover the
+// address of a live dynamic object (which would then read as a slot).
 struct ObjectTable {
   int32_t recordSize;              // bytes per record, fixed at creation
   int32_t blockCapacity;           // records per block: a power of two, at least 1
@@ -144,7 +153,7 @@ struct ObjectTable {
   LinkedBlock* enumCursor;         // next dynamic record an enumeration yields, or null
   uint32_t blockShift;             // log2(blockCapacity)
   LinkedBlock* blockList;          // blocks of numbered slots, newest first
-  LinkedBlock* firstBlock;         // the block made with the table; lookups start here
+  LinkedBlock* firstBlock;         // block 0, made with the table; prev leads to block 1
   CRITICAL_SECTION lock;           // re-entrant: creation, dynamic release, enumeration
 };
 
@@ -152,7 +161,12 @@ struct ObjectTable {
 // (rounded up to a power of two).
 ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
                                ObjectFreeCallback freeCallback);
-// The record for number n (−1: a new dynamic record); an object that had n is freed first.
+// The most bytes of numbered slots a table links (4 MiB); see ObjectTable.
+constexpr int32_t ObjectSlotBytesLimit = 4 << 20;
+
+// The record for number n (−1: a new dynamic record); an object that had n is freed first. A
+// refused number (below −1, past the limit, over a dynamic object) or a failed growth gets the
+// table's scratch record instead: zeroed and writable, never found, the same for every refusal.
 void* ObjectAllocate(ObjectTable* table, int32_t n);
 // The record of a live object n, or null. Takes no lock.
 void* ObjectFind(ObjectTable* table, int32_t n);
@@ -161,7 +175,8 @@ void ObjectRelease(ObjectTable* table, int32_t n);
 // Starts an enumeration; the table's lock is held until ObjectEnumNext returns null.
 void ObjectEnumStart(ObjectTable* table);
 // The next live object's record (numbered in rising order, then dynamic oldest first), its
-// number in *number; null at the end, which releases the lock.
+// number in *number; null at the end, which releases the lock. A whole enumeration costs one
+// step per slot and per dynamic object.
 void* ObjectEnumNext(ObjectTable* table, int32_t* number);
 
 // ---------------------------------------------------------------------------------------------
@@ -171,11 +186,21 @@ void* ObjectEnumNext(ObjectTable* table, int32_t* number);
 // Prepares a fresh (all-zero) slice, or releases what a slice holds.
 typedef void (*ThreadDataOperation)(void* slice);
 
+// The result of a refused registration.
+constexpr int32_t ThreadDataRefused = -1;
+
 // Registers a slice of size bytes in every thread's block (main thread, at start-up, before any
-// other thread exists); returns its offset. The first registration starts ThreadWatcher.
+// other thread exists); returns its offset. The first registration starts ThreadWatcher. Since
+// only the caller's block can grow, a registration is refused once ThreadDataGet has made any
+// block, from a thread without a block, and for a negative or overflowing size.
 int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free);
 // The calling thread's slice at offset; a thread's first call makes its block and has it watched.
+// Null before any registration and for a negative (refused) offset.
 void* ThreadDataGet(int32_t offset);
+// Stops ThreadWatcher and waits (at most 2000 ms) for it to end; the frees of a thread it has
+// begun still run, threads ending later are no longer freed. True once it has ended (or never
+// started). The end step that must precede the destruction of MainHeap; CoreEnd calls it.
+bool ThreadDataEnd(void);
 
 // The calling thread's string scratch buffer (the main thread's is made by StringInit): a
 // StringHeap block and a position in it. On a thread without one, or after StringBufferFree, the

@@ -3,10 +3,15 @@
 //
 // Invariants:
 // - A record exists while its first field (the system handle) is non-zero; all zero is free.
-// - Block k (in order of creation) holds numbers k × blockCapacity … (k + 1) × blockCapacity − 1
-//   and is reached from firstBlock by following prev k times.
-// - A block is linked, zeroed, before capacity grows, and capacity is published with release
-//   ordering: a lookup that reads the new capacity (acquire) can reach the new block.
+// - Block k (in order of creation) holds numbers k × blockCapacity … (k + 1) × blockCapacity − 1.
+//   It is reached from firstBlock by following prev k times, and at once through blockIndex[k].
+// - A block is linked, zeroed and indexed before capacity grows, and capacity is published with
+//   release ordering: a lookup that reads the new capacity (acquire) finds the new block in the
+//   index, which never moves.
+// - Capacity never passes capacityLimit (ObjectSlotBytesLimit bytes of slots), and no live
+//   dynamic record lies below capacity: a number is taken as a slot exactly when it is below
+//   capacity, so a growth that would cover a dynamic record, and a dynamic record that the heap
+//   places below capacity, are refused.
 // - Every live dynamic record's address is in dynamicSet; a number is read through only after
 //   it was found there, so lookups never dereference an arbitrary address.
 // - A lookup counts itself in finders[epoch parity] while it reads. A released dynamic record
@@ -28,6 +33,8 @@ struct TableState : ObjectTable {
   volatile LONG finders[2];         // lookups in progress, per parity of findEpoch
   volatile LONG findEpoch;          // advanced before a dynamic record is returned to its heap
   void* scratch;                    // handed out for numbers no slot can hold; never found
+  int32_t capacityLimit;            // capacity never grows past this: a multiple of blockCapacity
+  LinkedBlock** blockIndex;         // block k at entry k; room for every block up to the limit
 };
 
 static TableState* StateOf(ObjectTable* table) { return static_cast<TableState*>(table); }
@@ -140,27 +147,51 @@ static int32_t Capacity(const ObjectTable* table) {
   return __atomic_load_n(&table->capacity, __ATOMIC_ACQUIRE);
 }
 
-// Slot n, which lies below capacity: block n >> shift, record n & (blockCapacity − 1).
-static uint8_t* LocateSlot(const ObjectTable* table, int32_t n) {
-  LinkedBlock* block = table->firstBlock;
-  for (int32_t k = n >> table->blockShift; k > 0; --k) block = block->prev;
+// Slot n, which lies below capacity: block n >> shift, record n & (blockCapacity − 1). Read
+// capacity first: the index entry is written before capacity covers it.
+static uint8_t* LocateSlot(const TableState* table, int32_t n) {
+  LinkedBlock* block =
+      __atomic_load_n(&table->blockIndex[n >> table->blockShift], __ATOMIC_RELAXED);
   auto* records = static_cast<uint8_t*>(LinkedBlockPayload(block));
   return records + (n & (table->blockCapacity - 1)) * table->recordSize;
 }
 
-// Under the lock: links blocks until n is below capacity; false when BlockHeap runs dry.
-static bool GrowToCover(ObjectTable* table, int32_t n) {
+// The most numbered slots a table of these records may cover: what fits in
+// ObjectSlotBytesLimit, in whole blocks, and never less than the first block.
+static int32_t CapacityLimit(int32_t recordSize, int32_t blockCapacity) {
+  int32_t slots = (ObjectSlotBytesLimit / recordSize) & ~(blockCapacity - 1);
+  return slots > blockCapacity ? slots : blockCapacity;
+}
+
+// Under the lock: may capacity grow to cover n (at or above capacity)? Not past the limit, and
+// not over a live dynamic record, whose number would then read as a slot.
+static bool MayCover(const TableState* table, int32_t n) {
+  if (n >= table->capacityLimit) return false;
+  uint32_t covered = (static_cast<uint32_t>(n) | (table->blockCapacity - 1)) + 1;
+  for (LinkedBlock* b = table->dynamicList; b != nullptr; b = b->next)
+    if (reinterpret_cast<uintptr_t>(LinkedBlockPayload(b)) < covered) return false;
+  return true;
+}
+
+// Under the lock: links and indexes blocks until n is below capacity; false when n may not be
+// covered or BlockHeap runs dry.
+static bool GrowToCover(TableState* table, int32_t n) {
+  if (n < table->capacity) return true;
+  if (!MayCover(table, n)) return false;
   uint32_t blockBytes = static_cast<uint32_t>(table->recordSize) * table->blockCapacity;
   while (n >= table->capacity) {
-    if (table->capacity > INT32_MAX - table->blockCapacity) return false;
-    if (LinkedBlockAlloc(&table->blockList, blockBytes) == nullptr) return false;
+    void* payload = LinkedBlockAlloc(&table->blockList, blockBytes);
+    if (payload == nullptr) return false;
+    int32_t k = table->capacity >> table->blockShift;
+    __atomic_store_n(&table->blockIndex[k], LinkedBlockOf(payload), __ATOMIC_RELAXED);
     __atomic_store_n(&table->capacity, table->capacity + table->blockCapacity, __ATOMIC_RELEASE);
   }
   return true;
 }
 
-// Under the lock: the record handed out for a number that no slot can hold (below −1, or past
-// what the heap can cover). Creators may write to it; lookups never find it.
+// Under the lock: the record handed out for a number that no slot can hold (below −1, past the
+// limit, over a live dynamic record, or past what the heap can cover). Creators may write to
+// it; lookups never find it.
 static void* ScratchRecord(TableState* table) {
   if (table->scratch == nullptr) {
     table->scratch = HeapAlloc(MainHeap, 0, table->recordSize);
@@ -191,18 +222,29 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
   table->freeCallback = freeCallback;
   table->blockCapacity = int32_t{1} << shift;
   table->capacity = table->blockCapacity;
+  table->capacityLimit = CapacityLimit(recordSize, table->blockCapacity);
+  size_t indexBytes = (table->capacityLimit >> shift) * sizeof(LinkedBlock*);
+  table->blockIndex = static_cast<LinkedBlock**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, indexBytes));
   void* first = LinkedBlockAlloc(&table->blockList, static_cast<uint32_t>(blockBytes));
-  if (first == nullptr) CoreOutOfResources();
+  if (table->blockIndex == nullptr || first == nullptr) CoreOutOfResources();
   table->firstBlock = LinkedBlockOf(first);
+  table->blockIndex[0] = table->firstBlock;
   InitializeCriticalSection(&table->lock);
   return table;
 }
 
-// Under the lock: a new zeroed dynamic record, known to lookups; null when the heaps run dry.
+// Under the lock: a new zeroed dynamic record, known to lookups; null when the heaps run dry or
+// place it below capacity, where its number would read as a slot.
 static void* NewDynamicRecord(TableState* table) {
   if (!SetReserve(table)) return nullptr;
   void* record = LinkedBlockAlloc(&table->dynamicList, table->recordSize);
-  if (record != nullptr) SetPut(table->dynamicSet, reinterpret_cast<uintptr_t>(record));
+  if (record == nullptr) return nullptr;
+  auto address = reinterpret_cast<uintptr_t>(record);
+  if (address < static_cast<uint32_t>(table->capacity)) {
+    LinkedBlockFree(&table->dynamicList, record);
+    return nullptr;
+  }
+  SetPut(table->dynamicSet, address);
   return record;
 }
 
@@ -211,11 +253,11 @@ void* ObjectAllocate(ObjectTable* table, int32_t n) {
   void* record;
   if (n == -1) {
     record = NewDynamicRecord(StateOf(table));
-  } else if (n < -1 || !GrowToCover(table, n)) {
+  } else if (n < -1 || !GrowToCover(StateOf(table), n)) {
     record = nullptr;
   } else {
     if (table->freeCallback != nullptr) table->freeCallback(n);
-    record = LocateSlot(table, n);
+    record = LocateSlot(StateOf(table), n);
   }
   if (record == nullptr) record = ScratchRecord(StateOf(table));
   LeaveCriticalSection(&table->lock);
@@ -224,7 +266,7 @@ void* ObjectAllocate(ObjectTable* table, int32_t n) {
 
 void* ObjectFind(ObjectTable* table, int32_t n) {
   if (n >= 0 && n < Capacity(table)) {
-    uint8_t* record = LocateSlot(table, n);
+    uint8_t* record = LocateSlot(StateOf(table), n);
     return RecordExists(record) ? record : nullptr;
   }
   TableState* state = StateOf(table);
@@ -240,7 +282,7 @@ void* ObjectFind(ObjectTable* table, int32_t n) {
 
 void ObjectRelease(ObjectTable* table, int32_t n) {
   if (n >= 0 && n < Capacity(table)) {
-    uint8_t* record = LocateSlot(table, n);
+    uint8_t* record = LocateSlot(StateOf(table), n);
     __atomic_store_n(reinterpret_cast<uintptr_t*>(record), uintptr_t{0}, __ATOMIC_RELEASE);
     memset(record, 0, table->recordSize);
     return;
@@ -270,7 +312,7 @@ void ObjectEnumStart(ObjectTable* table) {
 void* ObjectEnumNext(ObjectTable* table, int32_t* number) {
   while (table->enumIndex >= 0 && table->enumIndex < table->capacity) {
     int32_t n = table->enumIndex++;
-    uint8_t* record = LocateSlot(table, n);
+    uint8_t* record = LocateSlot(StateOf(table), n);
     if (RecordExists(record)) {
       *number = n;
       return record;

@@ -2,8 +2,10 @@
 // ThreadWatcher, which frees a thread's slices and block once the thread has ended.
 //
 // Invariants:
-// - Every registration happens on the main thread during start-up, before a second thread exists:
-//   only the calling thread's block grows, and the part list is read by other threads unlocked.
+// - Registrations grow only the registering thread's block, so the layout (total size and part
+//   list) is final once ThreadDataGet has made any block: a later registration, or one from a
+//   thread without a block, is refused. Under layoutLock either the registration or the first
+//   block comes first; afterwards the part list is read by every thread unlocked.
 // - A thread's block is made on its first ThreadDataGet; its inits run newest registration first,
 //   and, once the thread has ended, its frees run on ThreadWatcher, newest first as well.
 // - A registration is handed to ThreadWatcher through a queue, not through single fields: each
@@ -11,6 +13,8 @@
 //   stands twice in the wait set and never pairs with another thread's block.
 // - Every handle in the wait set (entries 1 and up) is a duplicate owned by ThreadWatcher and is
 //   closed when its entry is removed or its request is dropped.
+// - ThreadWatcher frees into MainHeap, so it is stopped (ThreadDataEnd) and has ended before
+//   MainHeap is destroyed; threads that end after that are left to the process's end.
 #include "core_internal.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -26,12 +30,16 @@ struct ThreadDataPart {
 
 static bool started;                             // has the first registration run?
 static DWORD threadDataSlot = TLS_OUT_OF_INDEXES;  // TLS index of each thread's block
+static CRITICAL_SECTION layoutLock;              // guards the three fields below
 static int32_t totalSize;                        // size of every block made from now on
 static LinkedBlock* partList;                    // ThreadDataPart records, newest first
+static bool layoutFixed;                         // has ThreadDataGet made a block?
 static CRITICAL_SECTION RegisterLock;            // one registration with ThreadWatcher at a time
-static HANDLE RegisterRequestEvent;              // set by a registrant; reset by ThreadWatcher
+static HANDLE RegisterRequestEvent;              // wakes ThreadWatcher (request or stop); it resets
 static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher to acknowledge
 static DWORD watcherThreadId;                    // ThreadWatcher's own id: never registered
+static HANDLE watcherThread;                     // ThreadWatcher's handle, until it has ended
+static volatile LONG watcherStopping;            // set by ThreadDataEnd; ThreadWatcher then ends
 
 // One thread handed to ThreadWatcher: its duplicated handle and its block.
 struct HandOver {
@@ -45,6 +53,7 @@ static HandOver* pendingFirst;         // oldest request not yet taken by Thread
 static HandOver* pendingLast;          // newest request, or null when the queue is empty
 
 static const DWORD RegisterWaitMs = 2000;
+static const DWORD StopWaitMs = 2000;  // for ThreadWatcher to finish the thread it is freeing
 static const DWORD WatchLimit = MAXIMUM_WAIT_OBJECTS;  // 64 entries, the request event included
 static const DWORD WatchGrowth = 5;                    // entries added to the arrays at a time
 
@@ -61,25 +70,31 @@ static void StartThreadData(void) {
   void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 0);
   if (block == nullptr) CoreOutOfResources();
   TlsSetValue(threadDataSlot, block);
+  InitializeCriticalSection(&layoutLock);
   InitializeCriticalSection(&RegisterLock);
   InitializeCriticalSection(&handOverLock);
   RegisterRequestEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   RegisterDoneEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   if (RegisterRequestEvent == nullptr || RegisterDoneEvent == nullptr) CoreOutOfResources();
-  HANDLE watcher = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
-  if (watcher == nullptr) CoreOutOfResources();
-  CloseHandle(watcher);
+  watcherThread = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
+  if (watcherThread == nullptr) CoreOutOfResources();
   started = true;
 }
 
-int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
-  if (!started) StartThreadData();
-  if (size < 0 || size > INT32_MAX - totalSize) CoreOutOfResources();
+// Under layoutLock: can a slice of size bytes still be added? Only the calling thread's block
+// would grow, so no other block may exist, and the caller must have one.
+static bool MayRegister(int32_t size) {
+  if (size < 0 || size > INT32_MAX - totalSize) return false;
+  return !layoutFixed && TlsGetValue(threadDataSlot) != nullptr;
+}
+
+// Under layoutLock: adds the slice to the calling thread's block and to the layout.
+static int32_t AddSlice(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
   int32_t offset = totalSize;
-  totalSize += size;
-  void* block = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, TlsGetValue(threadDataSlot), totalSize);
+  void* block = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, TlsGetValue(threadDataSlot), offset + size);
   if (block == nullptr) CoreOutOfResources();
   TlsSetValue(threadDataSlot, block);
+  totalSize = offset + size;
   if (init != nullptr || free != nullptr) {
     auto* part = static_cast<ThreadDataPart*>(LinkedBlockAlloc(&partList, sizeof(ThreadDataPart)));
     if (part == nullptr) CoreOutOfResources();
@@ -88,6 +103,14 @@ int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOpe
     part->free = free;
     if (init != nullptr) init(static_cast<uint8_t*>(block) + offset);
   }
+  return offset;
+}
+
+int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free) {
+  if (!started) StartThreadData();
+  EnterCriticalSection(&layoutLock);
+  int32_t offset = MayRegister(size) ? AddSlice(size, init, free) : ThreadDataRefused;
+  LeaveCriticalSection(&layoutLock);
   return offset;
 }
 
@@ -114,6 +137,7 @@ static void QueueHandOver(HandOver* request) {
 
 // Hands the calling thread to ThreadWatcher and waits (at most 2000 ms) for its acknowledgement.
 static void WatchCallingThread(void* block) {
+  if (watcherStopping) return;  // nobody would answer: the thread goes on unwatched
   EnterCriticalSection(&RegisterLock);
   HANDLE self = nullptr;
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
@@ -133,12 +157,22 @@ static void WatchCallingThread(void* block) {
   LeaveCriticalSection(&RegisterLock);
 }
 
+// The calling thread's first block, of the final layout's size.
+static uint8_t* MakeBlock(void) {
+  EnterCriticalSection(&layoutLock);
+  layoutFixed = true;
+  void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize);
+  LeaveCriticalSection(&layoutLock);
+  if (block == nullptr) CoreOutOfResources();
+  return static_cast<uint8_t*>(block);
+}
+
 void* ThreadDataGet(int32_t offset) {
-  if (!started) return nullptr;  // no library has registered a slice
+  // Before any registration, or for a refused one, there is no slice.
+  if (!started || offset < 0) return nullptr;
   auto* block = static_cast<uint8_t*>(TlsGetValue(threadDataSlot));
   if (block != nullptr) return block + offset;
-  block = static_cast<uint8_t*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize));
-  if (block == nullptr) CoreOutOfResources();
+  block = MakeBlock();
   TlsSetValue(threadDataSlot, block);
   RunParts(block, true);
   // NOTE: a free operation running on ThreadWatcher may reach ThreadDataGet; the watcher must
@@ -219,6 +253,14 @@ static int32_t SignalledEntry(DWORD result, DWORD count) {
   return -1;
 }
 
+// ThreadWatcher is ending: the handles it owns are closed and its arrays freed. The blocks of
+// threads still running stay; they go with MainHeap.
+static void CloseWaitSet(WaitSet* set) {
+  for (DWORD i = 1; i < set->count; ++i) CloseHandle(set->handles[i]);
+  HeapFree(MainHeap, 0, set->handles);
+  HeapFree(MainHeap, 0, set->blocks);
+}
+
 static DWORD WINAPI ThreadWatcher(void*) {
   WaitSet set;
   set.handles = static_cast<HANDLE*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(HANDLE)));
@@ -230,7 +272,21 @@ static DWORD WINAPI ThreadWatcher(void*) {
   for (;;) {
     DWORD result = WaitForMultipleObjects(set.count, set.handles, FALSE, INFINITE);
     int32_t entry = SignalledEntry(result, set.count);
+    // Entry 0 is seen first when several are signalled, so a stop waits for no other thread.
+    if (entry == 0 && watcherStopping) break;
     if (entry == 0) TakeRequests(&set);
     else if (entry > 0) ThreadEnded(&set, static_cast<DWORD>(entry));
   }
+  CloseWaitSet(&set);
+  return 0;
+}
+
+bool ThreadDataEnd(void) {
+  if (!started || watcherThread == nullptr) return true;
+  InterlockedExchange(&watcherStopping, 1);
+  SetEvent(RegisterRequestEvent);
+  if (WaitForSingleObject(watcherThread, StopWaitMs) != WAIT_OBJECT_0) return false;
+  CloseHandle(watcherThread);
+  watcherThread = nullptr;
+  return true;
 }

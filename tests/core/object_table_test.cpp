@@ -244,6 +244,47 @@ TEST(ObjectTable, NumbersBelowMinusOneGetAScratchRecordThatIsNeverFound) {
   EXPECT_EQ(table->capacity, 16);
 }
 
+// A number past the table's limit is refused as a failed growth is, at once and leaving every
+// object (a dynamic one whose address it may name included) as it was. A table grown to its
+// limit in one-slot blocks still enumerates: a walk from the first block per slot would take
+// half a million million steps.
+TEST(ObjectTable, NumbersPastTheLimitAreRefusedAndATableAtItsLimitEnumerates) {
+  table = ObjectTableCreate(sizeof(Record), 16, FreeRecord);
+  Record* dynamic = Create(-1, 0x99);
+  void* scratch = ObjectAllocate(table, -5);
+  const int32_t limit = (ObjectSlotBytesLimit / sizeof(Record)) & ~15;  // whole blocks of 16
+  ASSERT_GT(NumberOf(dynamic), limit) << "the heap placed the record among the numbers";
+  for (int32_t n : {NumberOf(dynamic) + 16, NumberOf(dynamic), limit, INT32_MAX}) {
+    auto* r = static_cast<Record*>(ObjectAllocate(table, n));
+    EXPECT_EQ(r, scratch) << n;
+    r->handle = 0x55;
+    EXPECT_EQ(ObjectFind(table, n), n == NumberOf(dynamic) ? dynamic : nullptr) << n;
+  }
+  EXPECT_EQ(table->capacity, 16);
+  EXPECT_EQ(BlockCount(table), 1);
+  EXPECT_TRUE(freeCalls.empty());  // nothing was freed for a refused number
+  EXPECT_EQ(ObjectFind(table, NumberOf(dynamic)), dynamic);
+  EXPECT_EQ(dynamic->handle, 0x99u);
+  Record* last = Create(limit - 1);
+  EXPECT_EQ(table->capacity, limit);
+  EXPECT_EQ(ObjectFind(table, limit - 1), last);
+  EXPECT_EQ(Enumerate({{dynamic, "D"}}), std::to_string(limit - 1) + " D");
+
+  table = ObjectTableCreate(sizeof(uintptr_t), 1, nullptr);
+  const int32_t wideLimit = ObjectSlotBytesLimit / sizeof(uintptr_t);
+  void* wideScratch = ObjectAllocate(table, -2);
+  EXPECT_EQ(ObjectAllocate(table, wideLimit), wideScratch);
+  for (int32_t n : {wideLimit - 1, 0, wideLimit / 2, -1})
+    *static_cast<uintptr_t*>(ObjectAllocate(table, n)) = 1;
+  ASSERT_EQ(table->capacity, wideLimit);
+  EXPECT_EQ(BlockCount(table), wideLimit);
+  auto* wideDynamic = static_cast<Record*>(LinkedBlockPayload(table->dynamicList));
+  EXPECT_EQ(Enumerate({{wideDynamic, "D"}}, true),
+            "0 " + std::to_string(wideLimit / 2) + " " + std::to_string(wideLimit - 1) + " D");
+  EXPECT_EQ(Enumerate(), "");
+  EXPECT_TRUE(LockIsFree(table));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Under load: several threads create, find and release while another enumerates.
 // ---------------------------------------------------------------------------------------------

@@ -270,6 +270,101 @@ TEST(ThreadData, RegistrationWithoutOperationsStillGetsAZeroSlice) {
                  Log());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Late registrations, and the end of ThreadWatcher
+// ---------------------------------------------------------------------------------------------
+
+constexpr int32_t ExtraSize = 48;
+int32_t extraOffset;
+volatile LONG extraSliceFits;  // threads whose block held the whole extra slice
+
+DWORD WINAPI RegisterWithoutBlock(void*) {
+  return ThreadDataRegister(16, nullptr, nullptr) == ThreadDataRefused;
+}
+
+// Writes over the whole extra slice, then parks: its block stays while the main thread registers.
+DWORD WINAPI FillExtraSliceAndPark(void*) {
+  auto* slice = static_cast<uint8_t*>(ThreadDataGet(extraOffset));
+  memset(slice, 0x5A, ExtraSize);
+  auto* block = static_cast<uint8_t*>(ThreadDataGet(0));
+  if (HeapSize(MainHeap, 0, block) >= static_cast<SIZE_T>(extraOffset + ExtraSize))
+    InterlockedIncrement(&extraSliceFits);
+  InterlockedIncrement(&registered);
+  WaitForSingleObject(goEvent, 30000);
+  return 0;
+}
+
+void LateInit(void*) { Note("init late"); }
+
+// Only the registering thread's block can grow: once another thread has a block, a new slice
+// would lie past that block's end, so the registration is refused and says so.
+TEST(ThreadData, RegistrationOnceAnotherBlockExistsIsRefused) {
+  RegisterLikeTheProgram();
+  EXPECT_EQ(RunThread(RegisterWithoutBlock), 1u);
+  EXPECT_EQ(ThreadDataRegister(-4, LateInit, nullptr), ThreadDataRefused);
+  EXPECT_EQ(ThreadDataRegister(INT32_MAX, LateInit, nullptr), ThreadDataRefused);
+  extraOffset = ThreadDataRegister(ExtraSize, nullptr, nullptr);  // no other block yet
+  EXPECT_EQ(extraOffset, imageOffset + static_cast<int32_t>(sizeof(ImageSlice)));
+
+  goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads;
+  threads.push_back(CreateThread(nullptr, 0, FillExtraSliceAndPark, nullptr, 0, nullptr));
+  ASSERT_TRUE(WaitUntil([] { return registered == 1; }));
+  ClearLog();
+  EXPECT_EQ(ThreadDataRegister(64, LateInit, DrawingFree), ThreadDataRefused);
+  EXPECT_EQ(ThreadDataGet(ThreadDataRefused), nullptr);
+  threads.push_back(CreateThread(nullptr, 0, FillExtraSliceAndPark, nullptr, 0, nullptr));
+  ASSERT_TRUE(WaitUntil([] { return registered == 2; }));
+  Release(threads);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 2; })) << freesSeen;
+  EXPECT_EQ(extraSliceFits, 2);
+  // The refused slice's operations never run: inits and frees are those of the five slices.
+  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing",
+                  "free gadget", "free window", "free drawing"},
+                 Log());
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
+// A free operation that is still running when the program ends; says whether MainHeap was
+// still whole when it finished.
+HANDLE freeStarted;
+
+void SlowFree(void*) {
+  SetEvent(freeStarted);
+  Sleep(500);
+  fputs(HeapValidate(MainHeap, 0, nullptr) ? "free finished, heap whole\n" : "heap broken\n",
+        stderr);
+  fflush(stderr);
+}
+
+DWORD WINAPI TouchFirstSlice(void*) { return ThreadDataGet(0) != nullptr; }
+
+void EndWhileAFreeRuns() {
+  freeStarted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ThreadDataRegister(8, nullptr, SlowFree);
+  RunThread(TouchFirstSlice);
+  WaitForSingleObject(freeStarted, 10000);
+  CoreEnd();
+}
+
+// ThreadWatcher frees into MainHeap: the end of the program waits for the free it has begun,
+// then destroys the heap; once stopped, it frees no thread that ends later.
+TEST(ThreadData, WatcherIsStoppedBeforeTheHeapGoes) {
+  EXPECT_EXIT(EndWhileAFreeRuns(), testing::ExitedWithCode(0), "free finished, heap whole");
+
+  RegisterLikeTheProgram();
+  goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::vector<HANDLE> threads = StartParked(3);
+  ASSERT_TRUE(WaitUntil([] { return registered == 3; }));
+  EXPECT_TRUE(ThreadDataEnd());
+  EXPECT_TRUE(ThreadDataEnd());  // stopped once, stays stopped
+  Release(threads);
+  EXPECT_EQ(RunThread(UsePlainSlices), 1u);  // a new thread still gets its slices, unwatched
+  Sleep(300);  // time for a watcher that still ran to free the ended threads
+  EXPECT_EQ(freesSeen, 0);
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
 TEST(StringBuffer, MainThreadHasOneAndOtherThreadsNone) {
   char* start = StringBufferCursor();
   ASSERT_NE(start, nullptr);
