@@ -29,7 +29,8 @@ extern ObjectTable* ImageTable;
 ImageRecord* TakeImageRecord(int32_t number);
 // Stores a made native object and its measurements in a taken record and returns the
 // creator's result (the dynamic number for −1, else the handle); without an object the record
-// is given back and the result is 0.
+// is given back and the result is 0, and so is it when the record is the table's scratch record
+// (the object is then deleted).
 int32_t StoreImage(int32_t number, ImageRecord* record, HANDLE handle, const BITMAP& measured,
                    uint8_t formatFlags);
 
