@@ -75,5 +75,6 @@ struct DecoderListState {
 };
 
 extern DecoderListState DecoderList;
-extern const ImageDecoder* CurrentDecoder;  // whose check last accepted an input, or null
+extern const ImageDecoder* CurrentDecoder;  // holds the image DecoderFind accepted, or null
+extern int32_t AcceptedResult;  // that image's check result (1 or 2), or 0 when none is held
 extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, or null
