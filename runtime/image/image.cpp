@@ -22,7 +22,7 @@ struct BlankInfo {
 
 void ImageLibraryInit(void) {
   ImageTable = ObjectTableCreate(sizeof(ImageRecord), 16, ImageFree);
-  ImageStateOffset = ThreadDataRegister(sizeof(ImageThreadState), nullptr, nullptr);
+  ImageStateOffset = ThreadDataRegister(sizeof(ImageThreadState), nullptr, ImageThreadFree);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,6 +155,7 @@ void ImageFree(int32_t number) {
   if (number == -1) return;
   auto* record = static_cast<ImageRecord*>(ObjectFind(ImageTable, number));
   if (record == nullptr) return;
+  ImageOutputLetGo(record->handle);  // a bitmap still selected would not be deleted
   DeletePicture(record->handle);
   ObjectRelease(ImageTable, number);
 }

@@ -64,6 +64,13 @@ struct DrawingState {
 extern int32_t DrawingStateOffset;
 extern int32_t ImageStateOffset;
 
+// Before bitmap is deleted: if this thread's image output holds it, a drawing on it is ended
+// and the output context deleted, which lets the bitmap go.
+void ImageOutputLetGo(HANDLE bitmap);
+// Free operation of the image slice, run when its thread has ended: ends a drawing left in
+// progress on that thread and deletes its image output context.
+void ImageThreadFree(void* slice);
+
 // ---------------------------------------------------------------------------------------------
 // The decoder list
 // ---------------------------------------------------------------------------------------------
