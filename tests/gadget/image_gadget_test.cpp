@@ -196,6 +196,12 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
             static_cast<int32_t>(reinterpret_cast<intptr_t>(mono)));
   EXPECT_EQ(ControlSize(control).cx, 24);
   EXPECT_EQ(ControlSize(control).cy, 16);
+  // It shows the icon, not the colour icon before it: with an empty AND mask each row is four
+  // white pixels, then four black ones, over and over.
+  Flush();
+  std::vector<uint32_t> shown = VisiblePixels(control), expected(shown.size());
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = (i % 24) % 8 < 4 ? 0xFFFFFF : 0;
+  EXPECT_EQ(shown, expected);
   DestroyWindow(control);
   DestroyIcon(icon);
   DestroyIcon(mono);
