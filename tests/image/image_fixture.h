@@ -106,3 +106,8 @@ std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chu
 // A 13-byte IHDR payload.
 std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
                               uint8_t colourType, uint8_t interlace);
+// A PNG file of 8-bit samples, RGB (colour type 2) or RGBA (6), plain or Adam7-interlaced (1),
+// written here without libpng: each pass's rows unfiltered, a pass without pixels left out.
+// pixels: blue, green, red, alpha, top-down, 4 bytes a pixel (alpha unused for RGB).
+std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
+                               const std::vector<uint8_t>& pixels);
