@@ -128,6 +128,7 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
 // Mouse state
 // ---------------------------------------------------------------------------------------------
 
+// Does the control await the release that ends a right double-click?
 static bool RightDoubleClickPending(HWND control) {
   return GetPropA(control, RightDoubleClickProperty) != nullptr;
 }
