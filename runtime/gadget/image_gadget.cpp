@@ -4,6 +4,13 @@
 // A message to an image gadget runs through GadgetSubclassProc, then ImageGadgetProc, then the
 // "STATIC" class procedure. The picture belongs to the image library: the gadget only shows it
 // and never deletes it.
+//
+// Mouse state belongs to each control and lives only while the control holds the mouse
+// capture: a pending drag (the record's dragPending, from a left press) and a pending right
+// double-click (the RightDoubleClickProperty, from WM_RBUTTONDBLCLK until the release that ends
+// it). Holding the capture brings the button's release to the control wherever it lands; losing
+// the capture (another window takes it, the control goes) ends both states, and so does a move
+// that finds the left button up. The capture is let go once neither state is pending.
 #include "gadget.h"
 
 #include "image.h"
@@ -13,7 +20,9 @@ static bool imageGadgetTypeReady;
 static int32_t dragThresholdX;      // SM_CXDRAG, read at the first image gadget
 static int32_t dragThresholdY;      // SM_CYDRAG
 static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
-static bool rightDoubleClicked;     // the next right button release ends a double-click
+
+// Set on a control between a right double-click and the release that ends it.
+static const char* const RightDoubleClickProperty = "XR_RightDoubleClick";
 
 static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -115,16 +124,49 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
   return reinterpret_cast<LRESULT>(picture);
 }
 
-// While a left press is pending: a move past the drag thresholds starts a drag.
-static void DragTest(GadgetRecord* gadget, HWND control, LPARAM lParam) {
+// ---------------------------------------------------------------------------------------------
+// Mouse state
+// ---------------------------------------------------------------------------------------------
+
+// Does the control await the release that ends a right double-click?
+static bool RightDoubleClickPending(HWND control) {
+  return GetPropA(control, RightDoubleClickProperty) != nullptr;
+}
+
+// Takes the mouse capture for a pending state, unless the control holds it already.
+static void HoldCapture(HWND control) {
+  if (GetCapture() != control) SetCapture(control);
+}
+
+// Lets the capture go once no state of the control is pending.
+static void ReleaseCaptureIfIdle(GadgetRecord* gadget, HWND control) {
+  if (!gadget->dragPending && !RightDoubleClickPending(control) && GetCapture() == control)
+    ReleaseCapture();
+}
+
+// Ends a pending right double-click; whether one was pending.
+static bool EndRightDoubleClick(HWND control) {
+  return RemovePropA(control, RightDoubleClickProperty) != nullptr;
+}
+
+// The capture went to another window, or away: no state outlives it.
+static void CaptureLost(GadgetRecord* gadget, HWND control) {
+  gadget->dragPending = 0;
+  EndRightDoubleClick(control);
+}
+
+// While a left press is pending: a move with the left button up ends it, a move past the drag
+// thresholds starts a drag.
+static void DragTest(GadgetRecord* gadget, HWND control, WPARAM wParam, LPARAM lParam) {
   if (!gadget->dragPending) return;
   int32_t dx = static_cast<int16_t>(LOWORD(lParam)) - gadget->pressX;
   int32_t dy = static_cast<int16_t>(HIWORD(lParam)) - gadget->pressY;
-  if (dx > dragThresholdX || dx < -dragThresholdX || dy > dragThresholdY || dy < -dragThresholdY) {
-    gadget->dragPending = 0;
-    ReleaseCapture();
-    GadgetPostEvent(control, ImageGadgetDragStart);
-  }
+  bool beyond =
+      dx > dragThresholdX || dx < -dragThresholdX || dy > dragThresholdY || dy < -dragThresholdY;
+  if ((wParam & MK_LBUTTON) != 0 && !beyond) return;
+  gadget->dragPending = 0;
+  ReleaseCaptureIfIdle(gadget, control);
+  if ((wParam & MK_LBUTTON) != 0) GadgetPostEvent(control, ImageGadgetDragStart);
 }
 
 // The window procedure image gadgets are subclassed with, below GadgetSubclassProc.
@@ -158,20 +200,20 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
       return static_cast<LRESULT>(gadget->state);
     }
     case WM_MOUSEMOVE: {
-      DragTest(gadget, control, lParam);
+      DragTest(gadget, control, wParam, lParam);
       return PassOn(control, message, wParam, lParam);
     }
     case WM_LBUTTONDOWN: {
       gadget->dragPending = 1;
       gadget->pressX = static_cast<int16_t>(LOWORD(lParam));
       gadget->pressY = static_cast<int16_t>(HIWORD(lParam));
-      SetCapture(control);
+      HoldCapture(control);
       return PassOn(control, message, wParam, lParam);
     }
     case WM_LBUTTONUP: {
       if (gadget->dragPending) {
         gadget->dragPending = 0;
-        ReleaseCapture();
+        ReleaseCaptureIfIdle(gadget, control);
       }
       return PassOn(control, message, wParam, lParam);
     }
@@ -180,14 +222,23 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
       return 0;
     }
     case WM_RBUTTONUP: {
-      if (rightDoubleClicked) rightDoubleClicked = false;
+      if (EndRightDoubleClick(control)) ReleaseCaptureIfIdle(gadget, control);
       else GadgetPostEvent(control, ImageGadgetRightClick);
       return 0;
     }
     case WM_RBUTTONDBLCLK: {
       GadgetPostEvent(control, ImageGadgetRightDoubleClick);
-      rightDoubleClicked = true;
+      SetPropA(control, RightDoubleClickProperty, reinterpret_cast<HANDLE>(1));
+      HoldCapture(control);
       return 0;
+    }
+    case WM_CAPTURECHANGED: {
+      if (reinterpret_cast<HWND>(lParam) != control) CaptureLost(gadget, control);
+      return PassOn(control, message, wParam, lParam);
+    }
+    case WM_NCDESTROY: {
+      EndRightDoubleClick(control);  // no property outlives the control
+      return PassOn(control, message, wParam, lParam);
     }
   }
   return PassOn(control, message, wParam, lParam);

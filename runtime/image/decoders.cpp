@@ -2,13 +2,18 @@
 // decoding its rows into a new bitmap.
 //
 // Invariants: a decoder holds the state of one accepted image from its accepting check until
-// its decode call, and PendingFile is open exactly while such a file image is held. Every path
-// out of DecodeToBitmap ends both, so no libpng structure or stream outlives a load. The list,
-// CurrentDecoder and PendingFile are process-wide and unlocked: one thread loads at a time.
+// its decode call, and PendingFile is open exactly while such a file image is held.
+// CurrentDecoder and AcceptedResult name that image and its check's result while it is held,
+// and are null and 0 otherwise: a decode is made only for the image the find accepted, with
+// the row layout its check asked for. Every path out of DecodeToBitmap that decodes or gives
+// up ends all of them, and so does the next DecoderFind, so no libpng structure or stream
+// outlives a load. The list and these globals are process-wide and unlocked: one thread loads
+// at a time.
 #include "image_internal.h"
 
 DecoderListState DecoderList;
 const ImageDecoder* CurrentDecoder;
+int32_t AcceptedResult;
 FILE* PendingFile;
 
 // Largest pixel buffer a decoder is handed: its size must fit a signed 32-bit count.
@@ -21,6 +26,7 @@ constexpr int64_t DecodeBufferLimit = INT32_MAX;
 void DecoderListReset(void) {
   DecoderList.count = 0;
   CurrentDecoder = nullptr;
+  AcceptedResult = 0;
   PendingFile = nullptr;
 }
 
@@ -40,15 +46,31 @@ static void ClosePendingFile(void) {
   PendingFile = nullptr;
 }
 
+// Has the accepted image's decoder write its rows into buffer (null: give the image up), then
+// ends the image: its file closes and no image is held any more.
+static void EndAcceptedImage(void* buffer, int32_t pitch) {
+  if (CurrentDecoder != nullptr) CurrentDecoder->decode(buffer, pitch, 0);
+  ClosePendingFile();
+  CurrentDecoder = nullptr;
+  AcceptedResult = 0;
+}
+
+// Ends the accepted image without decoding it.
+static void AbandonDecoding(void) { EndAcceptedImage(nullptr, 0); }
+
+// Records decoder as holding the image its check has just accepted with result; the result.
+static int32_t Accept(const ImageDecoder* decoder, int32_t result) {
+  CurrentDecoder = decoder;
+  AcceptedResult = result;
+  return result;
+}
+
 // The first decoder whose check accepts a memory block; its result, or 0.
 static int32_t FindForMemory(const char* path, const void* memory, int32_t memorySize) {
   if (memorySize <= 0) return 0;
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     int32_t result = DecoderList.decoders[i]->check(nullptr, memory, memorySize, path);
-    if (result != 0) {
-      CurrentDecoder = DecoderList.decoders[i];
-      return result;
-    }
+    if (result != 0) return Accept(DecoderList.decoders[i], result);
   }
   return 0;
 }
@@ -62,17 +84,14 @@ static int32_t FindForFile(const char* path) {
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     fseek(PendingFile, 0, SEEK_SET);
     int32_t result = DecoderList.decoders[i]->check(PendingFile, nullptr, 0, path);
-    if (result != 0) {
-      CurrentDecoder = DecoderList.decoders[i];
-      return result;
-    }
+    if (result != 0) return Accept(DecoderList.decoders[i], result);
   }
   ClosePendingFile();
   return 0;
 }
 
 int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize) {
-  ClosePendingFile();  // a file found earlier but never decoded is given up
+  AbandonDecoding();  // an image found earlier but never decoded is given up
   if (memory != nullptr) return FindForMemory(path, memory, memorySize);
   return FindForFile(path);
 }
@@ -80,12 +99,6 @@ int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize) {
 // ---------------------------------------------------------------------------------------------
 // Decoding into a bitmap
 // ---------------------------------------------------------------------------------------------
-
-// Ends the accepted image without decoding it: the decoder drops its state, the file closes.
-static void AbandonDecoding(void) {
-  if (CurrentDecoder != nullptr) CurrentDecoder->decode(nullptr, 0, 0);
-  ClosePendingFile();
-}
 
 // Bytes from one row to the next: 24-bit rows rounded up to 4 bytes, 32-bit rows as they are.
 static int64_t RowPitch(int32_t result, int32_t width) {
@@ -128,8 +141,7 @@ static HBITMAP DecodeToDisplayFormat(HDC display, const BITMAPINFO* info, int32_
     AbandonDecoding();
     return nullptr;
   }
-  CurrentDecoder->decode(rows, pitch, 0);
-  ClosePendingFile();
+  EndAcceptedImage(rows, pitch);
   HBITMAP bitmap = RowsToDisplayFormat(display, info, rows);
   HeapFree(MainHeap, 0, rows);
   return bitmap;
@@ -144,16 +156,13 @@ static HBITMAP DecodeToDibSection(HDC display, const BITMAPINFO* info, int32_t p
     AbandonDecoding();
     return nullptr;
   }
-  CurrentDecoder->decode(bits, pitch, 0);  // a failed decode leaves zeroed, black rows
-  ClosePendingFile();
+  EndAcceptedImage(bits, pitch);  // a failed decode leaves zeroed, black rows
   return section;
 }
 
 HBITMAP DecodeToBitmap(int32_t result, int32_t flags) {
-  if (CurrentDecoder == nullptr) {
-    ClosePendingFile();
-    return nullptr;
-  }
+  // Rows laid out for another result than the check's would not fit what the decoder writes.
+  if (CurrentDecoder == nullptr || result != AcceptedResult) return nullptr;
   int32_t width = CurrentDecoder->width();
   int32_t height = CurrentDecoder->height();
   int64_t pitch = RowPitch(result, width);

@@ -6,7 +6,14 @@
 // holds at most one image output context; when it is deleted its descriptor's dc is cleared,
 // so a descriptor handed out earlier never names a deleted (and perhaps reused) context. An
 // image output context is never deleted while a drawing on it is in progress: that drawing is
-// ended first. Nothing here is locked; each thread has its own state.
+// ended first. A bitmap is never deleted while the thread's image output context holds it
+// (Windows refuses, and the bitmap would leak): ImageFree has the output let it go first.
+// Nothing here is locked; each thread has its own state.
+//
+// When a thread ends, ThreadWatcher runs the frees of its slices, newest registration first:
+// the image slice's free ends a drawing left in progress and deletes the output context, so
+// the image's bitmap is free for other threads, before the drawing slice's free deletes the
+// default brush and pen that the drawing had selected.
 #include "image_internal.h"
 
 #include <string.h>
@@ -27,6 +34,15 @@ static DrawingState* ThisThreadsDrawing(void) {
 static ImageThreadState* ThisThreadsImageOutput(void) {
   return static_cast<ImageThreadState*>(ThreadDataGet(ImageStateOffset));
 }
+
+// The drawing state in the same thread's block as an image slice: every thread's block holds
+// each library's slice at its offset.
+static DrawingState* DrawingBesides(ImageThreadState* output) {
+  return reinterpret_cast<DrawingState*>(reinterpret_cast<uint8_t*>(output) - ImageStateOffset +
+                                         DrawingStateOffset);
+}
+
+static void EndDrawingOf(DrawingState* state, ImageThreadState* output);
 
 // ---------------------------------------------------------------------------------------------
 // Per-thread state
@@ -57,24 +73,41 @@ void DrawingLibraryInit(void) {
 // Image output
 // ---------------------------------------------------------------------------------------------
 
-// Ends this thread's drawing if it is on the thread's image output context.
+// Ends a thread's drawing if it is on that thread's image output context.
 static void EndDrawingOnImageOutput(ImageThreadState* output) {
-  DrawingState* drawing = ThisThreadsDrawing();
-  if (output->imageDC != nullptr && drawing->dc == output->imageDC) DrawingEnd();
+  DrawingState* drawing = DrawingBesides(output);
+  if (output->imageDC != nullptr && drawing->dc == output->imageDC) EndDrawingOf(drawing, output);
 }
 
-void ImageDrawingRelease(void) {
-  ImageThreadState* output = ThisThreadsImageOutput();
+// Deletes a thread's image output context, if any; its descriptor no longer names it.
+static void ReleaseImageOutput(ImageThreadState* output) {
   if (output->imageDC == nullptr) return;
   DeleteDC(output->imageDC);
   output->imageDC = nullptr;
   output->descriptor.dc = nullptr;
 }
 
+void ImageDrawingRelease(void) { ReleaseImageOutput(ThisThreadsImageOutput()); }
+
+void ImageOutputLetGo(HANDLE bitmap) {
+  ImageThreadState* output = ThisThreadsImageOutput();
+  if (output->imageDC == nullptr || GetCurrentObject(output->imageDC, OBJ_BITMAP) != bitmap)
+    return;
+  EndDrawingOnImageOutput(output);
+  ReleaseImageOutput(output);
+}
+
+void ImageThreadFree(void* slice) {
+  auto* output = static_cast<ImageThreadState*>(slice);
+  DrawingState* drawing = DrawingBesides(output);
+  if (drawing->dc != nullptr) EndDrawingOf(drawing, output);
+  ReleaseImageOutput(output);
+}
+
 OutputDescriptor* ImageDrawingOutput(int32_t number) {
   ImageThreadState* output = ThisThreadsImageOutput();
   EndDrawingOnImageOutput(output);  // the caller forgot DrawingEnd on the previous output
-  ImageDrawingRelease();
+  ReleaseImageOutput(output);
   auto* record = static_cast<ImageRecord*>(ObjectFind(ImageTable, number));
   if (record == nullptr) return nullptr;
   HDC dc = CreateCompatibleDC(nullptr);
@@ -122,8 +155,9 @@ static void PrepareContext(DrawingState* state, HDC dc) {
   SetTextColor(dc, RGB(0, 0, 0));
 }
 
-// Gives a finished drawing's context back the way its kind asks.
-static void GiveBackContext(const DrawingState* state, HDC dc) {
+// Gives a finished drawing's context back the way its kind asks; the image output's release
+// acts on output, the drawing thread's own (this thread's, unless the thread has ended).
+static void GiveBackContext(const DrawingState* state, ImageThreadState* output, HDC dc) {
   switch (state->kind) {
     case OutputWindow:
       ReleaseDC(state->window, dc);
@@ -131,7 +165,10 @@ static void GiveBackContext(const DrawingState* state, HDC dc) {
     case OutputImage:
     case OutputKindReleased5:
     case OutputKindWithExtras:
-      if (state->release != nullptr) state->release();
+      if (state->release == ImageDrawingRelease)
+        ReleaseImageOutput(output);
+      else if (state->release != nullptr)
+        state->release();
       break;
     default:
       DeleteDC(dc);
@@ -149,8 +186,9 @@ HDC DrawingBegin(OutputDescriptor* descriptor) {
   return dc;
 }
 
-void DrawingEnd(void) {
-  DrawingState* state = ThisThreadsDrawing();
+// Ends the drawing in progress in a thread's drawing state, whose image slice is output: the
+// saved brush and pen go back, the drawing's own objects go, and the context is given back.
+static void EndDrawingOf(DrawingState* state, ImageThreadState* output) {
   HDC dc = state->dc;
   if (dc == nullptr) return;
   state->dc = nullptr;  // first: a release operation may look at this thread's drawing
@@ -160,5 +198,7 @@ void DrawingEnd(void) {
   if (state->secondObject != nullptr) DeleteObject(state->secondObject);
   state->drawingBrush = nullptr;
   state->secondObject = nullptr;
-  GiveBackContext(state, dc);
+  GiveBackContext(state, output, dc);
 }
+
+void DrawingEnd(void) { EndDrawingOf(ThisThreadsDrawing(), ThisThreadsImageOutput()); }

@@ -4,7 +4,8 @@
 // icon, and is written last, after the fields it vouches for. The table owns every handle in
 // it and frees each once, through ImageFree (directly, when its number is reused, or at
 // ImageFreeAll). A creation that fails leaves no record behind: a numbered slot stays empty and
-// a dynamic record is released.
+// a dynamic record is released. A record the table cannot find (the scratch record it hands out
+// for a number it cannot hold) never keeps a handle: the picture made for it is deleted.
 #include "image_internal.h"
 
 ObjectTable* ImageTable;
@@ -21,7 +22,7 @@ struct BlankInfo {
 
 void ImageLibraryInit(void) {
   ImageTable = ObjectTableCreate(sizeof(ImageRecord), 16, ImageFree);
-  ImageStateOffset = ThreadDataRegister(sizeof(ImageThreadState), nullptr, nullptr);
+  ImageStateOffset = ThreadDataRegister(sizeof(ImageThreadState), nullptr, ImageThreadFree);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -39,6 +40,14 @@ static int32_t RecordNumber(int32_t number, ImageRecord* record) {
 // Gives back a record whose creation failed: the slot stays empty, a dynamic record goes.
 static void ReleaseEmptyRecord(int32_t number, ImageRecord* record) {
   ObjectRelease(ImageTable, RecordNumber(number, record));
+}
+
+// Deletes a bitmap, or destroys an icon.
+static void DeletePicture(HANDLE picture) {
+  if (GetObjectType(picture) == OBJ_BITMAP)
+    DeleteObject(picture);
+  else
+    DestroyIcon(static_cast<HICON>(picture));
 }
 
 // Fills a taken record from the native object's measurements; the creator's result.
@@ -65,7 +74,15 @@ int32_t StoreImage(int32_t number, ImageRecord* record, HANDLE handle, const BIT
     ReleaseEmptyRecord(number, record);
     return 0;
   }
-  return FillImageRecord(number, record, handle, measured, formatFlags);
+  int32_t result = FillImageRecord(number, record, handle, measured, formatFlags);
+  // The table hands out a scratch record, never found, for a number it cannot hold: the picture
+  // would have no owner and the number no image, so neither is kept.
+  if (ObjectFind(ImageTable, RecordNumber(number, record)) != record) {
+    record->handle = nullptr;
+    DeletePicture(handle);
+    return 0;
+  }
+  return result;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -138,10 +155,8 @@ void ImageFree(int32_t number) {
   if (number == -1) return;
   auto* record = static_cast<ImageRecord*>(ObjectFind(ImageTable, number));
   if (record == nullptr) return;
-  if (GetObjectType(record->handle) == OBJ_BITMAP)
-    DeleteObject(record->handle);
-  else
-    DestroyIcon(static_cast<HICON>(record->handle));
+  ImageOutputLetGo(record->handle);  // a bitmap still selected would not be deleted
+  DeletePicture(record->handle);
   ObjectRelease(ImageTable, number);
 }
 

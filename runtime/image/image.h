@@ -107,12 +107,14 @@ constexpr int32_t DecoderListCapacity = 100;  // decoders the list holds at the 
 void DecoderListReset(void);
 // Appends a decoder that stays valid for the program's life; 1, or 0 when the list is full.
 int32_t DecoderRegister(const ImageDecoder* decoder);
-// Offers a file (memory null) or a memory block of memorySize bytes to each decoder in
-// registration order; the first accepting check's result (1 or 2), or 0.
+// Gives up an image found earlier and never decoded, then offers a file (memory null) or a
+// memory block of memorySize bytes to each decoder in registration order; the first accepting
+// check's result (1 or 2), or 0 (then no image is held).
 int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize);
-// Decodes the image that DecoderFind's accepting decoder holds into a new top-down DIB section
-// of 24 bits (check result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible
-// bitmap. The bitmap, or 0; the decoder's state and the file that DecoderFind left open are
+// Decodes the image that DecoderFind accepted into a new top-down DIB section of 24 bits (check
+// result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible bitmap. result must
+// be the find's: with another, or with no image held, the result is 0 and nothing is touched.
+// Otherwise the bitmap, or 0; the decoder's state and the file that DecoderFind left open are
 // ended either way.
 HBITMAP DecodeToBitmap(int32_t result, int32_t flags);
 // Loads a picture file as an image: a bitmap file by its first two bytes "BM", else an icon,

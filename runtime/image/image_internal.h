@@ -29,7 +29,8 @@ extern ObjectTable* ImageTable;
 ImageRecord* TakeImageRecord(int32_t number);
 // Stores a made native object and its measurements in a taken record and returns the
 // creator's result (the dynamic number for −1, else the handle); without an object the record
-// is given back and the result is 0.
+// is given back and the result is 0, and so is it when the record is the table's scratch record
+// (the object is then deleted).
 int32_t StoreImage(int32_t number, ImageRecord* record, HANDLE handle, const BITMAP& measured,
                    uint8_t formatFlags);
 
@@ -63,6 +64,13 @@ struct DrawingState {
 extern int32_t DrawingStateOffset;
 extern int32_t ImageStateOffset;
 
+// Before bitmap is deleted: if this thread's image output holds it, a drawing on it is ended
+// and the output context deleted, which lets the bitmap go.
+void ImageOutputLetGo(HANDLE bitmap);
+// Free operation of the image slice, run when its thread has ended: ends a drawing left in
+// progress on that thread and deletes its image output context.
+void ImageThreadFree(void* slice);
+
 // ---------------------------------------------------------------------------------------------
 // The decoder list
 // ---------------------------------------------------------------------------------------------
@@ -74,5 +82,6 @@ struct DecoderListState {
 };
 
 extern DecoderListState DecoderList;
-extern const ImageDecoder* CurrentDecoder;  // whose check last accepted an input, or null
+extern const ImageDecoder* CurrentDecoder;  // holds the image DecoderFind accepted, or null
+extern int32_t AcceptedResult;  // that image's check result (1 or 2), or 0 when none is held
 extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, or null

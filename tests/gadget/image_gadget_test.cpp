@@ -125,6 +125,39 @@ TEST_F(ImageGadget, SizesItselfToThePictureWhateverWasAsked) {
   EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, 100);
   EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, 304);
   EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, 104);
+  // A new picture that differs in one dimension only: the control follows it in that one.
+  for (SIZE picture : {SIZE{300, 60}, SIZE{120, 60}}) {
+    int32_t other = PatternImage(picture.cx, picture.cy);
+    GadgetSetState(plain, ImageGetHandle(other));
+    GadgetSetState(edged, ImageGetHandle(other));
+    EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cx, picture.cx);
+    EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, picture.cy);
+    EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, picture.cx + 4);
+    EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, picture.cy + 4);
+  }
+}
+
+// The lens sets its picture while the window is being dragged, when no message is delivered
+// before the screen is read again: setting the state has painted when it returns. Nothing here
+// flushes between setting and looking.
+TEST_F(ImageGadget, SettingStateHasRepaintedTheControlWhenItReturns) {
+  ASSERT_TRUE(BringToFront(native));
+  int32_t black = ImageCreate(-1, 200, 100), pattern = PatternImage(200, 100);
+  int32_t gadget = ImageGadgetCreate(-1, 10, 10, 200, 100,
+                                     reinterpret_cast<HANDLE>(ImageGetHandle(black)));
+  HWND control = GadgetGetHandle(gadget);
+  Flush();
+  ASSERT_LT(PatternPixelsShown(control), 200 * 100 / 50);
+  GadgetSetState(gadget, ImageGetHandle(pattern));
+  EXPECT_EQ(PatternPixelsShown(control), 200 * 100) << "another picture of the same size";
+  // The same picture again after its pixels changed, as every frame of the lens sets it.
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HGDIOBJ>(ImageGetHandle(pattern)));
+  PatBlt(dc, 0, 0, 200, 100, BLACKNESS);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  GadgetSetState(gadget, ImageGetHandle(pattern));
+  EXPECT_LT(PatternPixelsShown(control), 200 * 100 / 50) << "the same picture, repainted";
 }
 
 TEST_F(ImageGadget, SettingStateReturnsTheHandleAndZeroClearsThePicture) {
@@ -175,6 +208,12 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
             static_cast<int32_t>(reinterpret_cast<intptr_t>(mono)));
   EXPECT_EQ(ControlSize(control).cx, 24);
   EXPECT_EQ(ControlSize(control).cy, 16);
+  // It shows the icon, not the colour icon before it: with an empty AND mask each row is four
+  // white pixels, then four black ones, over and over.
+  Flush();
+  std::vector<uint32_t> shown = VisiblePixels(control), expected(shown.size());
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = (i % 24) % 8 < 4 ? 0xFFFFFF : 0;
+  EXPECT_EQ(shown, expected);
   DestroyWindow(control);
   DestroyIcon(icon);
   DestroyIcon(mono);
@@ -240,6 +279,9 @@ TEST_F(ImageGadgetInput, RightClickAndDoubleClick) {
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click --repeat 2 --delay 80 3"));
   // The release that ends the double-click gives no further right click.
   EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id}));
+  // It ended the double-click: the next right click is a right click again.
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 90, 30) + " sleep 0.8 click 3"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id}));
 }
 
 TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
@@ -257,6 +299,40 @@ TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
                       At(control, 130, 60) + " sleep 0.1 mouseup 1"));
   events = GadgetEvents();
   EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 1);
+}
+
+// Mouse state belongs to the control and ends with its capture: a left press whose capture
+// another window takes starts no drag later, whether the button stays down or is released
+// elsewhere; the release that ends a right double-click ends it wherever it lands, and no later
+// right click is swallowed, on this control or another.
+TEST_F(ImageGadgetInput, MouseStateEndsWithTheCaptureAndWithTheReleaseWhereverItLands) {
+  std::string outside = At(native, 400, 150);  // in the window, beside the control
+  for (bool releasedElsewhere : {false, true}) {
+    SCOPED_TRACE(releasedElsewhere ? "released elsewhere" : "button kept down");
+    ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.8 mousedown 1 sleep 0.1"));
+    ASSERT_EQ(GetCapture(), control);
+    SetCapture(native);  // taken away
+    if (releasedElsewhere) {
+      ASSERT_TRUE(Xdotool("mouseup 1"));
+    }
+    ReleaseCapture();
+    ASSERT_TRUE(Xdotool("mousemove " + At(control, 100, 50) + " sleep 0.1 mousemove " +
+                        At(control, 120, 60) + " sleep 0.1" +
+                        (releasedElsewhere ? "" : " mouseup 1")));
+    EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id})) << "a drag started";
+    EXPECT_EQ(GadgetFind(gadget)->dragPending, 0);
+  }
+  int32_t image = PatternImage(50, 50);
+  int32_t other = ImageGadgetCreate(-1, 300, 10, 50, 50, reinterpret_cast<HANDLE>(ImageGetHandle(image)));
+  ASSERT_NE(other, 0);
+  std::string otherId = std::to_string(other);
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click 3 sleep 0.08" +
+                      " mousedown 3 sleep 0.1 mousemove " + outside + " sleep 0.1 mouseup 3"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id}));
+  EXPECT_EQ(GetCapture(), nullptr) << "the control let the capture go";
+  ASSERT_TRUE(Xdotool("mousemove " + At(GadgetGetHandle(other), 20, 20) + " sleep 0.8 click 3" +
+                      " mousemove " + At(control, 150, 80) + " sleep 0.8 click 3"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + otherId, "1@" + id}));
 }
 
 }  // namespace

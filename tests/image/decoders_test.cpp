@@ -262,6 +262,31 @@ TEST_F(DecoderListTest, WithoutAnAcceptedImageNothingIsMade) {
   EXPECT_EQ(DecodeToBitmap(2, DisplayFormat), nullptr);
 }
 
+// Only the image the find accepted is decoded, and only with its check's result: any other
+// call gives 0 and leaves the decoder, the file and the accepted image as they were.
+TEST_F(DecoderListTest, OnlyTheAcceptedImageIsDecodedAndOnlyWithItsOwnResult) {
+  first = Script{2, 125, 4, 4};  // 500 bytes a row with alpha, 375 without
+  DecoderRegister(&FirstDecoder);
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
+  for (int32_t wrong : {1, 0, 3})
+    for (int32_t flags : {0, DisplayFormat}) EXPECT_EQ(DecodeToBitmap(wrong, flags), nullptr);
+  EXPECT_EQ(first.decodes + first.abandons, 0) << "the decoder was asked for something";
+  EXPECT_NE(PendingFile, nullptr) << "the file was closed";
+  HBITMAP bitmap = DecodeToBitmap(2, 0);
+  ASSERT_NE(bitmap, nullptr) << "the accepted image is still there to decode";
+  EXPECT_EQ(ComparePixels(ScriptedPixels(first, 4), ReadBitmap32(bitmap, 125, 4), 125, 4, 4), "");
+  DeleteObject(bitmap);
+  EXPECT_EQ(DecodeToBitmap(2, 0), nullptr) << "an image is decoded once";
+  // A find that accepts nothing gives the image it replaces up and leaves none to decode.
+  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
+  first.accept = 0;
+  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
+  EXPECT_EQ(first.abandons, 1);
+  EXPECT_EQ(PendingFile, nullptr);
+  for (int32_t result : {1, 2}) EXPECT_EQ(DecodeToBitmap(result, 0), nullptr);
+  EXPECT_EQ(first.decodes, 1);
+}
+
 TEST_F(DecoderListTest, AnImageWithNoPixelsIsGivenUp) {
   first = Script{1, 0, 5, 0};
   DecoderRegister(&FirstDecoder);

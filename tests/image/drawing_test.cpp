@@ -261,6 +261,40 @@ TEST(ImageDrawingMisuse, BeginningTheSameOutputTwiceNeverHandsOutADeletedContext
   DrawingEnd();
 }
 
+// A bitmap is let go by the image output before it is deleted. NOTE: Wine defers the deletion
+// of a bitmap that a context still holds (Windows refuses it, and the bitmap leaks), so a
+// handle that is gone at once shows that nothing held it any more.
+TEST(ImageDrawingMisuse, AnImageFreedOrReplacedWhileItIsTheOutputIsLetGoFirst) {
+  // Freed in the middle of a drawing on it.
+  int32_t image = ImageCreate(-1, 30, 20);
+  HBITMAP bitmap = BitmapOf(image);
+  OutputDescriptor* output = ImageDrawingOutput(image);
+  HDC dc = DrawingBegin(output);
+  ASSERT_NE(dc, nullptr);
+  ImageFree(image);
+  EXPECT_EQ(MyDrawing()->dc, nullptr) << "the drawing was ended";
+  EXPECT_EQ(output->dc, nullptr);
+  EXPECT_EQ(GetObjectType(dc), 0u);
+  EXPECT_EQ(GetObjectType(bitmap), 0u) << "the bitmap was deleted while a context held it";
+  // Its number reused while it is the output, no drawing in progress.
+  ASSERT_NE(ImageCreate(4, 30, 20), 0);
+  bitmap = BitmapOf(4);
+  dc = ImageDrawingOutput(4)->dc;
+  ASSERT_NE(ImageCreate(4, 10, 10), 0);
+  EXPECT_EQ(GetObjectType(dc), 0u);
+  EXPECT_EQ(GetObjectType(bitmap), 0u);
+  // Freeing another image leaves the output and the drawing on it alone.
+  int32_t kept = ImageCreate(-1, 8, 8);
+  dc = DrawingBegin(ImageDrawingOutput(kept));
+  ASSERT_NE(dc, nullptr);
+  ImageFree(ImageCreate(-1, 8, 8));
+  ImageFree(4);
+  EXPECT_EQ(MyDrawing()->dc, dc);
+  EXPECT_TRUE(PatBlt(dc, 0, 0, 8, 8, WHITENESS));
+  DrawingEnd();
+  EXPECT_EQ(ReadBitmap32(BitmapOf(kept), 8, 8)[0], 255);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Threads
 // ---------------------------------------------------------------------------------------------
@@ -293,6 +327,30 @@ TEST(DrawingThreads, EachThreadHasItsOwnPenBrushAndDrawing) {
   // When the thread has ended, the watcher deletes its pen and brush.
   for (int i = 0; i < 500 && GetObjectType(theirPen) != 0; ++i) Sleep(10);
   EXPECT_EQ(GetObjectType(theirPen), 0u);
+}
+
+// A thread that ends in the middle of a drawing: once the watcher has freed its state, the
+// drawing is ended, its context and brushes are gone and the image is free for other threads.
+TEST(DrawingThreads, AThreadThatEndsWhileDrawingLeavesNothingBehind) {
+  int32_t image = ImageCreate(-1, 10, 10);
+  HDC theirDC = nullptr;
+  HGDIOBJ theirs[3] = {};  // the drawing brush, the default brush and pen
+  ASSERT_TRUE(RunOnThread([&] {
+    theirDC = DrawingBegin(ImageDrawingOutput(image));
+    theirs[0] = MyDrawing()->drawingBrush;
+    theirs[1] = MyDrawing()->defaultBrush;
+    theirs[2] = MyDrawing()->defaultPen;
+    PatBlt(theirDC, 0, 0, 10, 10, WHITENESS);
+  }));
+  ASSERT_NE(theirDC, nullptr);
+  // The default pen goes last of all.
+  for (int i = 0; i < 500 && GetObjectType(theirs[2]) != 0; ++i) Sleep(10);
+  EXPECT_EQ(GetObjectType(theirDC), 0u);
+  for (HGDIOBJ object : theirs) EXPECT_EQ(GetObjectType(object), 0u) << "still selected";
+  HDC mine = DrawingBegin(ImageDrawingOutput(image));
+  EXPECT_NE(mine, nullptr) << "the bitmap is still held by the ended thread's context";
+  DrawingEnd();
+  EXPECT_EQ(ReadBitmap32(BitmapOf(image), 10, 10)[0], 255) << "what the thread drew stays";
 }
 
 }  // namespace

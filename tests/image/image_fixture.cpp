@@ -278,6 +278,13 @@ std::vector<uint8_t> BitmapFile(int width, int height, int bitCount) {
 
 int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }
 
+int GdiRoom() {
+  std::vector<HPEN> pens;
+  for (HPEN pen; (pen = CreatePen(PS_SOLID, 0, RGB(0, 0, 0))) != nullptr;) pens.push_back(pen);
+  for (HPEN pen : pens) DeleteObject(pen);
+  return static_cast<int>(pens.size());
+}
+
 // ---------------------------------------------------------------------------------------------
 // PNG chunks
 // ---------------------------------------------------------------------------------------------
@@ -347,4 +354,38 @@ std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
   AppendBigEndian32(&data, height);
   data.insert(data.end(), {bitDepth, colourType, 0, 0, interlace});
   return data;
+}
+
+// One Adam7 pass: its first column and row and the steps between the pixels it holds.
+struct InterlacePass {
+  int x, y, dx, dy;
+};
+
+std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
+                               const std::vector<uint8_t>& pixels) {
+  static const InterlacePass Adam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+  static const InterlacePass Whole[] = {{0, 0, 1, 1}};
+  int samples = colourType == 6 ? 4 : 3;
+  std::vector<uint8_t> raw;
+  const InterlacePass* passes = interlace ? Adam7 : Whole;
+  for (int i = 0; i < (interlace ? 7 : 1); ++i) {
+    const InterlacePass& pass = passes[i];
+    for (int y = pass.y; y < height; y += pass.dy) {
+      if (pass.x >= width) break;  // a pass without columns has no rows either
+      raw.push_back(0);            // filter: none
+      for (int x = pass.x; x < width; x += pass.dx) {
+        const uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 4];
+        raw.insert(raw.end(), {p[2], p[1], p[0]});
+        if (samples == 4) raw.push_back(p[3]);
+      }
+    }
+  }
+  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<uint8_t> packed(packedSize);
+  compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
+  packed.resize(packedSize);
+  return BuildPng({{"IHDR", IhdrData(width, height, 8, colourType, interlace)},
+                   {"IDAT", packed},
+                   {"IEND", {}}});
 }

@@ -63,6 +63,10 @@ uint8_t BitmapFileByte(int x, int y, int channel);
 
 // Busy blocks of the C library's heap, where libpng and stdio streams allocate.
 int CrtHeapBusyBlocks();
+// How many more GDI objects the process can make, counted by making pens until the system
+// refuses one (all deleted again). NOTE: Wine reports no GDI counts (GetGuiResources is 0), so
+// a leaked bitmap or icon shows only as room that is gone.
+int GdiRoom();
 
 // A PNG chunk's position in a file: its length field's offset, type and data length.
 struct PngChunk {
@@ -79,3 +83,8 @@ std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chu
 // A 13-byte IHDR payload.
 std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
                               uint8_t colourType, uint8_t interlace);
+// A PNG file of 8-bit samples, RGB (colour type 2) or RGBA (6), plain or Adam7-interlaced (1),
+// written here without libpng: each pass's rows unfiltered, a pass without pixels left out.
+// pixels: blue, green, red, alpha, top-down, 4 bytes a pixel (alpha unused for RGB).
+std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
+                               const std::vector<uint8_t>& pixels);

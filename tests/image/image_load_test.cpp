@@ -219,6 +219,54 @@ TEST_F(ImageLoadFiles, AnIconFileLoadsAsAnIconAndIsDestroyedAsOne) {
   EXPECT_EQ(ImageGetHandle(image), 0);
 }
 
+// Swaps BlockHeap for a heap that is full while it lives: no table can link another block, so
+// a dynamic number or a slot past the first block gets the image table's scratch record.
+class FullBlockHeap {
+ public:
+  FullBlockHeap() : saved_(BlockHeap), full_(HeapCreate(0, 0, 64 * 1024)) {
+    while (full_ != nullptr && HeapAlloc(full_, 0, 16) != nullptr) {
+    }
+    BlockHeap = full_;
+  }
+  ~FullBlockHeap() {
+    BlockHeap = saved_;
+    HeapDestroy(full_);
+  }
+  bool ok() const { return full_ != nullptr; }
+
+ private:
+  HANDLE saved_;
+  HANDLE full_;
+};
+
+// Creating and loading into the scratch record give 0, and the picture made for it is gone.
+TEST_F(ImageLoadFiles, ARecordTheTableCannotHoldGivesZeroAndKeepsNoPicture) {
+  std::string bitmapFile = Write("colour.bmp", BitmapFile(9, 3, 24));
+  std::string iconFile = Write("colour.ico", IconFile(16, true));
+  std::string pngFile = PngContribPath("pngsuite/basn2c08.png");
+  const int32_t pastTheFirstBlock = 100;
+  ImageFree(ImageLoad(-1, pngFile.c_str()));  // warms libpng and the stream code up
+  int room = GdiRoom();
+  {
+    FullBlockHeap full;
+    ASSERT_TRUE(full.ok());
+    for (int32_t number : {-1, pastTheFirstBlock}) {
+      SCOPED_TRACE(number);
+      EXPECT_EQ(ImageCreate(number, 8, 8), 0);
+      EXPECT_EQ(ImageCreate(number, 8, 8, 24), 0);
+      EXPECT_EQ(ImageLoad(number, bitmapFile.c_str()), 0);
+      EXPECT_EQ(ImageLoad(number, iconFile.c_str()), 0);
+      EXPECT_EQ(ImageLoad(number, pngFile.c_str(), DisplayFormat), 0);
+    }
+    EXPECT_EQ(ImageGetHandle(pastTheFirstBlock), 0);
+    EXPECT_EQ(PendingFile, nullptr);
+  }
+  EXPECT_EQ(GdiRoom(), room) << "a bitmap or icon made for the scratch record was kept";
+  // With room in the heap again the same number takes an image.
+  EXPECT_NE(ImageCreate(pastTheFirstBlock, 8, 8), 0);
+  EXPECT_EQ(ImageGetWidth(pastTheFirstBlock), 8);
+}
+
 TEST_F(ImageLoadFiles, AMonochromeIconIsMeasuredByHalfItsMask) {
   std::string path = Write("mono.ico", IconFile(32, false));
   int32_t image = ImageLoad(-1, path.c_str());
