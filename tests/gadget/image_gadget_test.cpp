@@ -211,9 +211,12 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   // It shows the icon, not the colour icon before it: with an empty AND mask each row is four
   // white pixels, then four black ones, over and over.
   Flush();
-  std::vector<uint32_t> shown = VisiblePixels(control), expected(shown.size());
-  for (size_t i = 0; i < expected.size(); ++i) expected[i] = (i % 24) % 8 < 4 ? 0xFFFFFF : 0;
-  EXPECT_EQ(shown, expected);
+  RECT shownRect;
+  GetWindowRect(control, &shownRect);
+  Picture shown = ReadScreen(shownRect), expected(shown.width, shown.height);
+  for (int y = 0; y < expected.height; ++y)
+    for (int x = 0; x < expected.width; ++x) memset(expected.At(x, y), x % 8 < 4 ? 0xFF : 0, 3);
+  EXPECT_EQ(ComparePixels(expected, shown), "");
   DestroyWindow(control);
   DestroyIcon(icon);
   DestroyIcon(mono);

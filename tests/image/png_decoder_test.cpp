@@ -164,8 +164,8 @@ TEST(PngDecoder, PaddedRowsAndEmptyInterlacePassesLoadThePixelsWritten) {
   };
   const Shape shapes[] = {{6, 5, 2, 0}, {7, 4, 2, 0}, {11, 3, 2, 0}, {1, 1, 2, 1}, {3, 2, 2, 1},
                           {5, 7, 2, 1}, {7, 6, 2, 1}, {2, 5, 6, 1}, {4, 1, 6, 1}};
-  ScratchFolder folder;
-  std::string path = folder.Path("written.png");
+  TempFolder folder;
+  std::string path = folder.File("written.png");
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(std::to_string(shape.width) + " x " + std::to_string(shape.height) +
                  (shape.interlace ? " interlaced" : "") + (shape.colourType == 6 ? " RGBA" : ""));
