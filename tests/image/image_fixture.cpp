@@ -293,10 +293,6 @@ static uint32_t BigEndian32(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
 
-static void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(value >> shift));
-}
-
 std::vector<PngChunk> PngChunks(const std::vector<uint8_t>& file) {
   std::vector<PngChunk> chunks;
   size_t offset = 8;
@@ -308,20 +304,6 @@ std::vector<PngChunk> PngChunks(const std::vector<uint8_t>& file) {
     offset += 12 + length;
   }
   return chunks;
-}
-
-std::vector<uint8_t> BuildPng(
-    const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks) {
-  std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  for (const auto& chunk : chunks) {
-    AppendBigEndian32(&file, static_cast<uint32_t>(chunk.second.size()));
-    size_t typeAt = file.size();
-    file.insert(file.end(), chunk.first.begin(), chunk.first.end());
-    file.insert(file.end(), chunk.second.begin(), chunk.second.end());
-    uInt crc = crc32(0, &file[typeAt], static_cast<uInt>(file.size() - typeAt));
-    AppendBigEndian32(&file, crc);
-  }
-  return file;
 }
 
 std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chunkSize) {
@@ -347,45 +329,3 @@ std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chu
   return BuildPng(chunks);
 }
 
-std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
-                              uint8_t colourType, uint8_t interlace) {
-  std::vector<uint8_t> data;
-  AppendBigEndian32(&data, width);
-  AppendBigEndian32(&data, height);
-  data.insert(data.end(), {bitDepth, colourType, 0, 0, interlace});
-  return data;
-}
-
-// One Adam7 pass: its first column and row and the steps between the pixels it holds.
-struct InterlacePass {
-  int x, y, dx, dy;
-};
-
-std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
-                               const std::vector<uint8_t>& pixels) {
-  static const InterlacePass Adam7[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
-                                        {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-  static const InterlacePass Whole[] = {{0, 0, 1, 1}};
-  int samples = colourType == 6 ? 4 : 3;
-  std::vector<uint8_t> raw;
-  const InterlacePass* passes = interlace ? Adam7 : Whole;
-  for (int i = 0; i < (interlace ? 7 : 1); ++i) {
-    const InterlacePass& pass = passes[i];
-    for (int y = pass.y; y < height; y += pass.dy) {
-      if (pass.x >= width) break;  // a pass without columns has no rows either
-      raw.push_back(0);            // filter: none
-      for (int x = pass.x; x < width; x += pass.dx) {
-        const uint8_t* p = &pixels[(static_cast<size_t>(y) * width + x) * 4];
-        raw.insert(raw.end(), {p[2], p[1], p[0]});
-        if (samples == 4) raw.push_back(p[3]);
-      }
-    }
-  }
-  uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
-  std::vector<uint8_t> packed(packedSize);
-  compress(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()));
-  packed.resize(packedSize);
-  return BuildPng({{"IHDR", IhdrData(width, height, 8, colourType, interlace)},
-                   {"IDAT", packed},
-                   {"IEND", {}}});
-}

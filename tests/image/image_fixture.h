@@ -76,15 +76,5 @@ struct PngChunk {
 };
 // The chunks of a PNG file in order (stops at the first chunk that does not fit).
 std::vector<PngChunk> PngChunks(const std::vector<uint8_t>& file);
-// A PNG file of the given chunks: signature, then each (type, data) with its length and CRC.
-std::vector<uint8_t> BuildPng(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks);
 // The same PNG file with its image data carried in IDAT chunks of at most chunkSize bytes.
 std::vector<uint8_t> SplitImageData(const std::vector<uint8_t>& file, size_t chunkSize);
-// A 13-byte IHDR payload.
-std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
-                              uint8_t colourType, uint8_t interlace);
-// A PNG file of 8-bit samples, RGB (colour type 2) or RGBA (6), plain or Adam7-interlaced (1),
-// written here without libpng: each pass's rows unfiltered, a pass without pixels left out.
-// pixels: blue, green, red, alpha, top-down, 4 bytes a pixel (alpha unused for RGB).
-std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
-                               const std::vector<uint8_t>& pixels);

@@ -37,5 +37,21 @@ std::string ComparePixels(const std::vector<uint8_t>& expected,
                           const std::vector<uint8_t>& actual, int width, int height, int bytes);
 std::string ComparePixels(const Picture& expected, const Picture& actual, int bytes = 3);
 
+// ---------------------------------------------------------------------------------------------
+// PNG files, written here without libpng so that the decoder under test never checks its own
+// output: chunks with their CRCs, rows unfiltered, image data in IDAT chunks of 8 KiB as libpng
+// writes them.
+// ---------------------------------------------------------------------------------------------
+
+// A PNG file of the given chunks: signature, then each (type, data) with its length and CRC.
+std::vector<uint8_t> BuildPng(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks);
+// A 13-byte IHDR payload.
+std::vector<uint8_t> IhdrData(uint32_t width, uint32_t height, uint8_t bitDepth,
+                              uint8_t colourType, uint8_t interlace);
+// A PNG file of 8-bit samples, RGB (colour type 2) or RGBA (6), plain or Adam7-interlaced (1),
+// written here without libpng: each pass's rows unfiltered, a pass without pixels left out.
+// pixels: blue, green, red, alpha, top-down, 4 bytes a pixel (alpha unused for RGB).
+std::vector<uint8_t> EncodePng(int width, int height, uint8_t colourType, uint8_t interlace,
+                               const std::vector<uint8_t>& pixels);
 // Writes an 8-bit RGB PNG of the picture's colour bytes; false on failure.
 bool WritePng(const std::string& path, const Picture& picture);
