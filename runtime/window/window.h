@@ -113,6 +113,11 @@ WPARAM EventGetWParam(void);
 LPARAM EventGetLParam(void);
 // The data record of the last drop event, valid until the next EventWait; null for none.
 void* EventGetDropData(void);
+// A data record for one WindowDropMessage or GadgetDropMessage: six zeroed 32-bit fields whose
+// sixth names a zeroed block of dataSize bytes (null for 0), both in MainHeap; null when they
+// cannot be had or dataSize is negative. A drop message takes only records made here, each
+// once; the runtime frees the record and the block made with it, whatever the sixth field holds.
+void* DropDataCreate(int32_t dataSize);
 // Installs the calling thread's window callback (null removes it).
 void EventSetCallback(WindowCallback callback);
 

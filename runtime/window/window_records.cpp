@@ -37,9 +37,9 @@ static const int ClassNameSize = 32;               // "WindowClass_" and a signe
 // Start-up and end
 // ---------------------------------------------------------------------------------------------
 
-// Free operation of the window thread slice: a thread's pending drop data goes with it.
+// Free operation of the window thread slice: a thread's queue and drop data go with it.
 static void WindowThreadStateFree(void* slice) {
-  EventDropDataFree(static_cast<WindowThreadState*>(slice));
+  WindowThreadStateRelease(static_cast<WindowThreadState*>(slice));
 }
 
 void WindowSystemInit(void) {
@@ -55,7 +55,7 @@ void WindowSystemEnd(void) {
   ObjectEnumStart(WindowTable);
   int32_t number = 0;
   while (ObjectEnumNext(WindowTable, &number) != nullptr) WindowClose(number);
-  EventDropDataFree(state);
+  WindowThreadStateRelease(state);
 }
 
 // ---------------------------------------------------------------------------------------------
