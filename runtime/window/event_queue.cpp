@@ -197,6 +197,7 @@ static void DeliverMessage(MSG* msg) {
 
 int32_t EventWait(int32_t timeout) {
   WindowThreadState* state = WindowThreadStateGet();
+  UnregisterWaitingClasses();
   // Made by a message handled outside EventWait (a send, a modal loop the program ran): first.
   if (state->pendingEvent != 0) return TakePendingEvent(state);
   EventDropDataFree(state);

@@ -93,6 +93,16 @@ inline int32_t WindowNumberOf(HWND window) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Window records
+// ---------------------------------------------------------------------------------------------
+
+// A runtime window's final message (WM_NCDESTROY) arrived and WindowClose is not what destroys
+// it: its record, number and accelerators go now, its class as soon as the window is gone.
+void WindowDestroyed(HWND window);
+// Unregisters the classes of windows destroyed by other means, now that they are gone.
+void UnregisterWaitingClasses(void);
+
+// ---------------------------------------------------------------------------------------------
 // The window procedure
 // ---------------------------------------------------------------------------------------------
 
