@@ -8,11 +8,15 @@
 //   main thread, and only read afterwards.
 // - A thread's list block is owned by its gadget state from the slice's init to its free.
 // - A gadget is live from GadgetAttach until its control's WM_NCDESTROY. While live, its
-//   control's GWL_ID and "XR_ID" both hold its number and its record's handle is the control.
+//   control's "XR_ID" holds its number and its record's handle is the control; so does GWL_ID,
+//   unless someone changed it, which the subclass procedure does not depend on.
 // - After WM_NCDESTROY the control's GWL_ID is -1 and "XR_ID" is gone, so late messages go to
 //   DefWindowProcA and no gadget operation is ever handed the control again.
 // - A control is handed to a gadget operation only when its record names that very control: a
 //   missing "XR_ID" reads as 0 and would otherwise match every control whose identifier is 0.
+// - A record stays while its control lives: a control of another thread, which cannot be
+//   destroyed from here, keeps its number, and attaching another control under it fails. A
+//   control that died with its thread got no WM_NCDESTROY; releasing its number frees it.
 #include "window_internal.h"
 
 #include <ole2.h>
@@ -84,6 +88,7 @@ GadgetRecord* GadgetOfControl(HWND control) {
 // ---------------------------------------------------------------------------------------------
 
 int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type) {
+  if (record->handle != nullptr) return 0;  // its control outlived the release of its number
   bool chosen = number == -1;
   if (chosen) number = static_cast<int32_t>(reinterpret_cast<uintptr_t>(record));
   record->handle = control;
@@ -112,10 +117,16 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
   ObjectRelease(GadgetTable, id);
 }
 
+// The gadget number that control carries in "XR_ID" (0 when it has none).
+static int32_t GadgetNumberOf(HWND control) {
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
+}
+
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  int32_t id = GetWindowLongA(control, GWL_ID);
-  GadgetRecord* record = id == -1 ? nullptr : LiveGadget(control, id);
-  // Released, or its identifier changed behind the gadget's back: no procedure to pass on to.
+  // By its property, not GWL_ID, which anyone may change.
+  int32_t id = GadgetNumberOf(control);
+  GadgetRecord* record = LiveGadget(control, id);
+  // Released, or a record of another control: no procedure to pass on to.
   if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
   LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
@@ -128,7 +139,13 @@ LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, L
 
 void GadgetRelease(int32_t number) {
   GadgetRecord* record = GadgetFind(number);
-  if (record != nullptr) DestroyWindow(record->handle);
+  if (record == nullptr) return;
+  if (IsWindow(record->handle)) {
+    DestroyWindow(record->handle);  // its WM_NCDESTROY releases it; another thread's lives on
+    return;
+  }
+  if (record->type != nullptr && record->type->release != nullptr) record->type->release(record);
+  ObjectRelease(GadgetTable, number);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -137,7 +154,7 @@ void GadgetRelease(int32_t number) {
 
 LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
   if (control == nullptr) return NotHandled;
-  auto id = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
+  int32_t id = GadgetNumberOf(control);
   if (id != GetWindowLongA(control, GWL_ID)) return NotHandled;
   GadgetRecord* record = LiveGadget(control, id);
   if (record == nullptr || record->type == nullptr || record->type->notify == nullptr)

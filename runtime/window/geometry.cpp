@@ -4,9 +4,11 @@
 // Invariants:
 // - Sizing state is per thread; a thread sizes at most one window at a time, and while it does,
 //   only that window's messages are taken (other windows' messages pass untouched).
-// - A sizing starts only from SC_SIZE with full-window dragging on, holds the mouse capture while
-//   active, and ends exactly when the window loses the capture (or is destroyed): every way out
-//   (Enter, Escape, button release, another capture) goes through WM_CAPTURECHANGED.
+// - A sizing starts only from SC_SIZE with full-window dragging on, for a window the system's own
+//   sizing would size (visible, with a sizing border, neither minimised nor maximised). It holds
+//   the mouse capture while active, and ends exactly when the window loses the capture (or is
+//   destroyed): every way out (Enter, Escape, button release, another capture) goes through
+//   WM_CAPTURECHANGED.
 // - The rectangle is in screen coordinates and never narrower or lower than the minimum track
 //   size, nor wider or higher than the maximum, on the edges that move.
 #include "window_internal.h"
@@ -202,13 +204,23 @@ static void FillLimits(MINMAXINFO* limits, HWND window) {
   limits->ptMaxTrackSize = {GetSystemMetrics(SM_CXMAXTRACK), GetSystemMetrics(SM_CYMAXTRACK)};
 }
 
-// SC_SIZE with full-window dragging on starts a sizing of window (0: the system's loop never
-// starts); anything else is NotHandled.
+// Could the system's own sizing size window: visible, with a sizing border, neither minimised
+// nor maximised?
+static bool IsSizable(HWND window) {
+  return IsWindowVisible(window) && (GetWindowLongA(window, GWL_STYLE) & WS_THICKFRAME) &&
+         !IsIconic(window) && !IsZoomed(window);
+}
+
+// SC_SIZE with full-window dragging on starts a sizing of window, or ends there when the window
+// is not one to size (0: the system's loop never starts); anything else is NotHandled.
 static LRESULT SizingStart(SizingState* state, HWND window, UINT msg, WPARAM wParam) {
   if (msg != WM_SYSCOMMAND || (wParam & 0xFFF0) != SC_SIZE) return NotHandled;
   BOOL fullWindows = FALSE;
   SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &fullWindows, 0);
   if (!fullWindows) return NotHandled;
+  // NOTE: Windows' default procedure ignores SC_SIZE for such a window; Wine's runs its sizing
+  // loop anyway, sizing nothing, until a click or a key ends it. Neither sizes: nor do we.
+  if (!IsSizable(window)) return 0;
   state->edge = static_cast<int32_t>(wParam & 0xF);
   state->active = 1;
   state->window = window;

@@ -72,7 +72,8 @@ void WindowSystemInit(void);
 void WindowSystemEnd(void);
 
 // Opens a top-level window whose client area is width × height with its outer frame at (x, y);
-// for number -1 the new window's number, otherwise its HWND; 0 on failure.
+// for number -1 the new window's number, otherwise its HWND; 0 on failure (also when the number
+// holds a window of another thread, which cannot be closed from here).
 int32_t WindowOpen(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                    const char* title, uint32_t flags);
 // As WindowOpen, with a parent window (null for a top-level window).
@@ -80,7 +81,9 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
                         const char* title, uint32_t flags, HWND parent);
 // The HWND of window number, or null when no such window is open.
 HWND WindowGetHandle(int32_t number);
-// Closes window number (an MDI child through its MDI client); nothing for no such window.
+// Closes window number (an MDI child through its MDI client); nothing for no such window, nor
+// for a window of another thread. A window destroyed any other way (DestroyWindow, with its
+// parent or owner, with its thread) releases its number by itself.
 void WindowClose(int32_t number);
 
 // Setters of the record fields that the window procedure honours (nothing for no such window):
@@ -113,6 +116,11 @@ WPARAM EventGetWParam(void);
 LPARAM EventGetLParam(void);
 // The data record of the last drop event, valid until the next EventWait; null for none.
 void* EventGetDropData(void);
+// A data record for one WindowDropMessage or GadgetDropMessage: six zeroed 32-bit fields whose
+// sixth names a zeroed block of dataSize bytes (null for 0), both in MainHeap; null when they
+// cannot be had or dataSize is negative. A drop message takes only records made here, each
+// once; the runtime frees the record and the block made with it, whatever the sixth field holds.
+void* DropDataCreate(int32_t dataSize);
 // Installs the calling thread's window callback (null removes it).
 void EventSetCallback(WindowCallback callback);
 

@@ -33,23 +33,27 @@ struct QueuedEvent {
 };
 static_assert(sizeof(QueuedEvent) == 12, "a queued event is three 32-bit fields");
 
-// A thread's event state, zero-filled on the thread's first use.
+// A thread's event state, zero-filled on the thread's first use. The ten fields of the design
+// come first; the rest keeps what a call could not hand out yet.
 struct WindowThreadState {
   int32_t eventItem;        // item of the last event: gadget, menu command or icon number
   int32_t eventWindow;      // window number of the last examined message or event; -1 none
   int32_t eventType;        // sub-kind of the last event; -1 from the start of every EventWait
-  int32_t pendingEvent;     // event produced during the current dispatch, or 0
+  int32_t pendingEvent;     // event produced by a message handled since the last result, or 0
   WPARAM messageWParam;     // wParam of the last message returned as itself
   LPARAM messageLParam;     // lParam of that message
   QueuedEvent* queueHead;   // oldest queued event, or null
   QueuedEvent* queueTail;   // newest queued event; null exactly when queueHead is
   WindowCallback callback;  // the thread's window callback, or null
-  void* dropData;           // data record of the last drop event (owned), or null
+  void* dropData;           // data record of the last drop event returned (owned), or null
+  void* pendingDropData;    // data record of the pending drop event (owned), or null
+  int32_t messageHeld;      // heldMessage waits: its wait also produced an event
+  MSG heldMessage;          // taken from the thread's queue, delivered by the next EventWait
 };
-static_assert(sizeof(WindowThreadState) == 40, "ten 32-bit fields");
 static_assert(offsetof(WindowThreadState, queueHead) == 24, "thread state layout is fixed");
+static_assert(offsetof(WindowThreadState, dropData) == 36, "the design's ten fields come first");
 
-// A drop data record is at least six 32-bit fields; the sixth names a second block owned with it.
+// A drop data record is six 32-bit fields; the sixth names a second block owned with it.
 constexpr int32_t DropDataFields = 6;
 constexpr int32_t DropDataSecondBlock = 5;  // index of the field naming the second block
 
@@ -89,6 +93,16 @@ inline int32_t WindowNumberOf(HWND window) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Window records
+// ---------------------------------------------------------------------------------------------
+
+// A runtime window's final message (WM_NCDESTROY) arrived and WindowClose is not what destroys
+// it: its record, number and accelerators go now, its class as soon as the window is gone.
+void WindowDestroyed(HWND window);
+// Unregisters the classes of windows destroyed by other means, now that they are gone.
+void UnregisterWaitingClasses(void);
+
+// ---------------------------------------------------------------------------------------------
 // The window procedure
 // ---------------------------------------------------------------------------------------------
 
@@ -118,11 +132,14 @@ LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPA
 // Appends an event to the thread's queue unless the newest one is identical; the tail, or null
 // when no node could be allocated (the event is lost).
 QueuedEvent* EventQueueAppend(WindowThreadState* state, int32_t code, int32_t window);
-// Frees the thread's pending drop data and its second block.
+// Frees the drop data of the last drop event returned, and its second block.
 void EventDropDataFree(WindowThreadState* state);
-// Takes ownership of a drop data record handed over by a message (one that is not a MainHeap
-// record of six fields is not taken); frees the one pending before.
+// Takes ownership of a drop data record handed over by a message for the pending drop event;
+// only a record that DropDataCreate made and no drop took yet is taken. The record a drop
+// pending before held is freed: its event is replaced.
 void EventDropDataTake(WindowThreadState* state, LPARAM data);
+// Frees everything a thread's event state owns: queued events, drop data, a held message.
+void WindowThreadStateRelease(WindowThreadState* state);
 
 // ---------------------------------------------------------------------------------------------
 // Live sizing

@@ -7,6 +7,8 @@
 // - A message finds its runtime window through "XR_WindowID" on the window or an ancestor; with
 //   none its number is -1 and it has no record, and it still reaches the thread callback.
 // - A record is looked up again after the callback ran: the callback may have closed the window.
+// - A runtime window's WM_NCDESTROY releases its record (unless WindowClose is destroying it),
+//   after the handler and whatever the callback answered.
 #include "window_internal.h"
 
 // The runtime window a message belongs to.
@@ -207,6 +209,8 @@ static LRESULT MdiFrameResult(HWND hwnd, HWND client, UINT msg, WPARAM wParam, L
 
 LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT result = WindowMessageHandler(hwnd, msg, wParam, lParam);
+  // Whatever the callback answered: the window is going, and its record with it.
+  if (msg == WM_NCDESTROY) WindowDestroyed(hwnd);
   if (msg != WM_SIZE) {
     auto client = static_cast<HWND>(GetPropA(hwnd, MdiFrameProperty));
     if (client != nullptr) return MdiFrameResult(hwnd, client, msg, wParam, lParam, result);

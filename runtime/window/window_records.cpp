@@ -6,9 +6,18 @@
 //   messages of creation itself find no window number.
 // - A window's class "WindowClass_<number>" is registered before the window is created and
 //   unregistered after it is destroyed (an MDI child's class is left to whoever made the child).
+//   A class cannot go while its window receives its last message: the class of a window
+//   destroyed by other means waits on a list until a later call finds the window gone.
 // - An open window's record owns its accelerator entries (a MainHeap block), its accelerator
 //   table and its background brush. Closing takes them out of the record before destroying the
 //   window, and a close asked again from the window's own destruction does nothing.
+// - A record lives exactly as long as its window, however the window ends: WindowClose, its
+//   WM_NCDESTROY (DestroyWindow, a parent or owner destroyed), or its thread's end, which sends
+//   no message (the thread's window state, freed on ThreadWatcher, releases those records). A
+//   release first claims the record by clearing its handle atomically, so it happens once.
+// - A window that cannot be destroyed from the calling thread keeps its record and number.
+// - Destruction never runs under the table's lock: windows are collected under it, in batches,
+//   and closed outside it, where their callbacks may open and close windows on other threads.
 // - Opening either completes or leaves nothing behind: no window, class, number or accelerator.
 #include "window_internal.h"
 
@@ -32,14 +41,60 @@ static const ACCEL FocusAccelerators[2] = {
 static const uint32_t LibraryFlagBits = WindowCentreOnScreen | WindowCentreOnParent;
 static const uint32_t StyleFreeMask = 0xEFFFFFFC;  // flags other than the library's three bits
 static const int ClassNameSize = 32;               // "WindowClass_" and a signed 32-bit number
+static const int32_t Batch = 32;                   // windows collected under the lock at a time
+
+static void ReleaseDeadWindow(int32_t number);
+
+// ---------------------------------------------------------------------------------------------
+// Walking the open windows outside the table's lock
+// ---------------------------------------------------------------------------------------------
+
+static bool AnyWindow(const WindowRecord*) { return true; }
+
+// Has the window died without its record hearing of it (its thread ended)?
+static bool IsDeadWindow(const WindowRecord* record) { return !IsWindow(record->handle); }
+
+// Under the table's lock: up to Batch numbers of open windows that select picks, in the table's
+// order, after the first skip of them; how many.
+static int32_t CollectWindows(bool (*select)(const WindowRecord*), int32_t skip,
+                              int32_t (&numbers)[Batch]) {
+  int32_t count = 0, number = 0;
+  ObjectEnumStart(WindowTable);
+  while (auto* record = static_cast<WindowRecord*>(ObjectEnumNext(WindowTable, &number))) {
+    if (count == Batch || !select(record)) continue;  // the walk ends to release the lock
+    if (skip > 0) --skip;
+    else numbers[count++] = number;
+  }
+  return count;
+}
+
+// Runs act on every open window that select picks, in the table's order, never under the lock.
+// A window that act leaves open is skipped from then on: such windows precede every window
+// not yet collected, so a count of them is enough.
+static void ForEachWindow(bool (*select)(const WindowRecord*), void (*act)(int32_t number)) {
+  int32_t kept = 0;
+  for (;;) {
+    int32_t numbers[Batch];
+    int32_t count = CollectWindows(select, kept, numbers);
+    if (count == 0) return;
+    for (int32_t i = 0; i < count; ++i) {
+      act(numbers[i]);
+      const WindowRecord* record = WindowFind(numbers[i]);
+      if (record != nullptr && select(record)) ++kept;
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Start-up and end
 // ---------------------------------------------------------------------------------------------
 
-// Free operation of the window thread slice: a thread's pending drop data goes with it.
+// Free operation of the window thread slice, on ThreadWatcher once the thread has ended: its
+// queue and drop data go, and so do the records of the windows that died with it.
 static void WindowThreadStateFree(void* slice) {
-  EventDropDataFree(static_cast<WindowThreadState*>(slice));
+  WindowThreadStateRelease(static_cast<WindowThreadState*>(slice));
+  ForEachWindow(IsDeadWindow, ReleaseDeadWindow);
+  UnregisterWaitingClasses();
 }
 
 void WindowSystemInit(void) {
@@ -52,10 +107,9 @@ void WindowSystemInit(void) {
 
 void WindowSystemEnd(void) {
   WindowThreadState* state = WindowThreadStateGet();
-  ObjectEnumStart(WindowTable);
-  int32_t number = 0;
-  while (ObjectEnumNext(WindowTable, &number) != nullptr) WindowClose(number);
-  EventDropDataFree(state);
+  ForEachWindow(AnyWindow, WindowClose);
+  WindowThreadStateRelease(state);
+  UnregisterWaitingClasses();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -65,6 +119,55 @@ void WindowSystemEnd(void) {
 // Writes the class name of window number into name.
 static void FormatClassName(char (&name)[ClassNameSize], int32_t number) {
   snprintf(name, sizeof name, "WindowClass_%ld", static_cast<long>(number));
+}
+
+// A class whose window was destroyed by other means, waiting for the window to be gone.
+struct WaitingClass {
+  WaitingClass* next;  // the next waiting class, or null
+  int32_t number;      // the window number the class is named after
+};
+
+static SRWLOCK waitingLock = SRWLOCK_INIT;  // guards waitingClasses
+static WaitingClass* waitingClasses;        // newest first
+
+static void PushWaiting(WaitingClass* entry) {
+  AcquireSRWLockExclusive(&waitingLock);
+  entry->next = waitingClasses;
+  waitingClasses = entry;
+  ReleaseSRWLockExclusive(&waitingLock);
+}
+
+// Puts window number's class on the waiting list. Without a block for the entry the class stays
+// registered, which does no harm: opening the number again uses it.
+static void WaitToUnregister(int32_t number) {
+  auto* entry = static_cast<WaitingClass*>(HeapAlloc(MainHeap, 0, sizeof(WaitingClass)));
+  if (entry == nullptr) return;
+  entry->number = number;
+  PushWaiting(entry);
+}
+
+// Is window number's class done with: unregistered now, gone already, or serving a window opened
+// again under the number (whose close unregisters it)?
+static bool ClassDone(int32_t number) {
+  if (WindowFind(number) != nullptr) return true;
+  char className[ClassNameSize];
+  FormatClassName(className, number);
+  return UnregisterClassA(className, ModuleInstance) ||
+         GetLastError() != ERROR_CLASS_HAS_WINDOWS;
+}
+
+void UnregisterWaitingClasses(void) {
+  if (__atomic_load_n(&waitingClasses, __ATOMIC_ACQUIRE) == nullptr) return;
+  AcquireSRWLockExclusive(&waitingLock);
+  WaitingClass* list = waitingClasses;
+  waitingClasses = nullptr;
+  ReleaseSRWLockExclusive(&waitingLock);
+  while (list != nullptr) {
+    WaitingClass* entry = list;
+    list = list->next;
+    if (ClassDone(entry->number)) HeapFree(MainHeap, 0, entry);
+    else PushWaiting(entry);  // its window is still in its last message
+  }
 }
 
 // Registers one window's class; a failure shows as the creation that follows failing.
@@ -180,7 +283,13 @@ static void AbandonOpening(WindowRecord* record, int32_t number, const char* cla
 
 int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                         const char* title, uint32_t flags, HWND parent) {
+  UnregisterWaitingClasses();
+  // The window in the numbered slot is closed here rather than by the table under its lock,
+  // where the callbacks of its destruction would hold up every other thread's windows.
+  if (number >= 0 && number < __atomic_load_n(&WindowTable->capacity, __ATOMIC_ACQUIRE))
+    WindowClose(number);
   auto* record = static_cast<WindowRecord*>(ObjectAllocate(WindowTable, number));
+  if (record->handle != nullptr) return 0;  // another thread's window keeps the number
   bool chosen = number == -1;
   if (chosen) number = static_cast<int32_t>(reinterpret_cast<uintptr_t>(record));
   if (!MakeAccelerators(record)) {
@@ -237,9 +346,67 @@ static bool IsBeingClosed(const WindowRecord* record) {
   return IsWindow(record->handle) && WindowNumberOf(record->handle) == -1;
 }
 
+// Takes the record of window handle for its release: true for one caller only, whichever
+// threads try; the record is no longer found from then on.
+static bool ClaimRecord(WindowRecord* record, HWND handle) {
+  auto* field = reinterpret_cast<void* volatile*>(&record->handle);
+  return InterlockedCompareExchangePointer(field, nullptr, handle) == handle;
+}
+
+// Frees a claimed record's number, then what the record owned.
+static void ReleaseClaimed(WindowRecord* record, int32_t number) {
+  WindowRecord released = *record;
+  ObjectRelease(WindowTable, number);
+  FreeAccelerators(&released);
+  if (released.backgroundBrush != nullptr) DeleteObject(released.backgroundBrush);
+}
+
+// Releases window number's record when its window is gone without a final message (its thread
+// ended): nothing is destroyed, and the class can go at once.
+static void ReleaseDeadWindow(int32_t number) {
+  WindowRecord* record = WindowFind(number);
+  if (record == nullptr) return;
+  HWND handle = record->handle;
+  bool ownClass = record->mdiClient == nullptr;
+  if (IsWindow(handle) || !ClaimRecord(record, handle)) return;
+  ReleaseClaimed(record, number);
+  if (!ownClass) return;
+  char className[ClassNameSize];
+  FormatClassName(className, number);
+  UnregisterClassA(className, ModuleInstance);
+}
+
+void WindowDestroyed(HWND window) {
+  int32_t number = WindowNumberOf(window);
+  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
+  // WindowClose takes the property before it destroys: its windows do not come here.
+  if (record == nullptr || record->handle != window) return;
+  RemovePropA(window, WindowIdProperty);
+  if (RemovePropA(window, DropAcceptProperty) != nullptr) RevokeDragDrop(window);
+  bool ownClass = record->mdiClient == nullptr;
+  if (!ClaimRecord(record, window)) return;
+  ReleaseClaimed(record, number);
+  if (ownClass) WaitToUnregister(number);
+}
+
+// The window outlived its close (a client that did not destroy its MDI child): the record
+// keeps the window and everything it owned.
+static void KeepOpen(WindowRecord* record, const WindowRecord& closing, int32_t number) {
+  record->acceleratorEntries = closing.acceleratorEntries;
+  record->acceleratorTable = closing.acceleratorTable;
+  record->backgroundBrush = closing.backgroundBrush;
+  SetPropA(closing.handle, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+}
+
 void WindowClose(int32_t number) {
   WindowRecord* record = WindowFind(number);
   if (record == nullptr || IsBeingClosed(record)) return;
+  if (!IsWindow(record->handle)) {
+    ReleaseDeadWindow(number);
+    return;
+  }
+  // Only its own thread can destroy a window: from any other, window and record both stay.
+  if (GetWindowThreadProcessId(record->handle, nullptr) != GetCurrentThreadId()) return;
   WindowRecord closing = *record;
   record->acceleratorEntries = nullptr;
   record->acceleratorTable = nullptr;
@@ -249,12 +416,18 @@ void WindowClose(int32_t number) {
   RemovePropA(closing.handle, WindowIdProperty);
   if (RemovePropA(closing.handle, DropAcceptProperty) != nullptr) RevokeDragDrop(closing.handle);
   DestroyNativeWindow(&closing, number);
+  if (IsWindow(closing.handle)) {
+    KeepOpen(record, closing, number);
+    return;
+  }
   FreeAccelerators(&closing);
   if (closing.backgroundBrush != nullptr) DeleteObject(closing.backgroundBrush);
   // A close re-entered while the window was destroyed may have released the number already,
   // and the number may even have been opened again since.
-  if (WindowFind(number) == record && record->handle == closing.handle)
+  if (WindowFind(number) == record && ClaimRecord(record, closing.handle))
     ObjectRelease(WindowTable, number);
+  // Runtime windows among its children and owned windows were released as they died.
+  UnregisterWaitingClasses();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Shown windows: the lens window's frame and client area, the show state the flags ask for, and
-// closing an owned window.
+// Shown windows: the lens window's frame and client area, the show state the flags ask for and
+// what minimising and maximising report, and closing an owned window.
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -54,6 +54,24 @@ TEST(WindowDisplay, FlagsChooseTheShowStateAndMaximisedWinsOverMinimised) {
   EXPECT_TRUE(IsIconic(minimised));
   EXPECT_TRUE(IsZoomed(maximised));
   EXPECT_FALSE(IsIconic(maximised));
+  // Minimising and maximising a shown window: the callback sees each WM_SIZE, and every size
+  // but the minimised one becomes an event. The other windows go first, with their events.
+  for (HWND other : {both, minimised, maximised}) WindowClose(WindowNumberOf(other));
+  int32_t number = WindowNumberOf(plain);
+  EventSetCallback(RecordingCallback);
+  recorder.watched = {WM_SIZE};
+  recorder.events = {WindowSized};
+  DrainEvents();
+  recorder.log.clear();
+  ShowWindow(plain, SW_MINIMIZE);
+  DrainEvents();
+  ExpectSequence({Msg(WM_SIZE, SIZE_MINIMIZED)});
+  ShowWindow(plain, SW_MAXIMIZE);
+  DrainEvents();
+  ExpectSequence({Msg(WM_SIZE, SIZE_MAXIMIZED), Ev(WindowSized, number)});
+  ShowWindow(plain, SW_RESTORE);
+  DrainEvents();
+  ExpectSequence({Msg(WM_SIZE, SIZE_RESTORED), Ev(WindowSized, number)});
 }
 
 TEST(WindowDisplay, ClosingAnOwnedWindowActivatesItsOwner) {

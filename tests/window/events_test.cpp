@@ -299,12 +299,8 @@ TEST_F(EventTest, GadgetEventMessagesBecomeGadgetActions) {
   EXPECT_EQ(EventGetType(), 14002);
 }
 
-// A drop record as another part of the runtime would make it: six fields, the sixth a block.
-void* MakeDropRecord() {
-  auto** fields = static_cast<void**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 6 * sizeof(void*)));
-  fields[5] = HeapAlloc(MainHeap, 0, 100);
-  return fields;
-}
+// A drop record as a sender makes it: six fields, the sixth a block of 100 bytes.
+void* MakeDropRecord() { return DropDataCreate(100); }
 
 TEST_F(EventTest, DropDataIsOwnedUntilTheNextWait) {
   int before = HeapBusyBlocks(MainHeap);
@@ -339,14 +335,17 @@ TEST_F(EventTest, ASecondDropInOneDispatchFreesTheFirst) {
   EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
 }
 
-TEST_F(EventTest, DropDataNotMadeByTheRuntimeIsNeverFreed) {
+TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
   void* foreign[6] = {};
   char elsewhere[64];
   foreign[5] = elsewhere;
-  void* halfForeign = MakeDropRecord();
-  static_cast<void**>(halfForeign)[5] = elsewhere;
+  // Shaped like the runtime's records, six fields and a second block in MainHeap, but not made
+  // by it; and a live block of the runtime's own that a forged message names.
+  auto** lookalike = static_cast<void**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 6 * sizeof(void*)));
+  lookalike[5] = HeapAlloc(MainHeap, 0, 100);
   void* tooSmall = HeapAlloc(MainHeap, 0, 8);
-  for (void* data : {static_cast<void*>(foreign), halfForeign, tooSmall}) {
+  void* live = GadgetThreadStateGet()->list;
+  for (void* data : {static_cast<void*>(foreign), static_cast<void*>(lookalike), tooSmall, live}) {
     PostMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(data));
     EXPECT_EQ(EventWait(0), DropOnWindow);
     EXPECT_EQ(EventGetDropData(), nullptr);
@@ -354,6 +353,105 @@ TEST_F(EventTest, DropDataNotMadeByTheRuntimeIsNeverFreed) {
   }
   EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
   EXPECT_NE(HeapSize(MainHeap, 0, tooSmall), static_cast<SIZE_T>(-1));  // still the caller's
+  for (void* block : {static_cast<void*>(lookalike), lookalike[5], live})
+    EXPECT_NE(HeapSize(MainHeap, 0, block), static_cast<SIZE_T>(-1));
+  // A record the runtime made, whose sixth field was turned to name the record itself, sent
+  // three times: taken once, and exactly its two blocks are freed.
+  int before = HeapBusyBlocks(MainHeap);
+  auto** made = static_cast<void**>(DropDataCreate(16));
+  ASSERT_NE(made, nullptr);
+  made[5] = made;
+  for (int i = 0; i < 2; ++i)
+    PostMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(made));
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(EventGetDropData(), made);
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(EventGetDropData(), nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+  PostMessageA(window, GadgetDropMessage, 3, reinterpret_cast<LPARAM>(made));  // freed by now
+  EXPECT_EQ(EventWait(0), DropOnGadget);
+  EXPECT_EQ(EventGetDropData(), nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+  EXPECT_EQ(DropDataCreate(-1), nullptr);
+}
+
+// Runs body on a thread of its own and waits for its end (at most 5 s, without delivering
+// anything); the thread's result, or -1 when it did not end.
+int32_t RunThread(DWORD(WINAPI* body)(void*), void* argument) {
+  HANDLE thread = CreateThread(nullptr, 0, body, argument, 0, nullptr);
+  DWORD result = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &result);
+  CloseHandle(thread);
+  return static_cast<int32_t>(result);
+}
+
+TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) {
+  struct Sender {
+    static DWORD WINAPI Send(void* target) {
+      Sleep(50);
+      SendMessageA(static_cast<HWND>(target), GadgetEventMessage, 17, 2);
+      return 0;
+    }
+    static DWORD WINAPI PostThenSend(void* target) {
+      PostMessageA(static_cast<HWND>(target), WM_APP + 5, 1, 2);
+      SendNotifyMessageA(static_cast<HWND>(target), GadgetEventMessage, 18, 3);
+      return 0;
+    }
+  };
+  // Sent by another thread while EventWait waits, with or without a limit: the event ends it.
+  for (int32_t timeout : {5000, -1}) {
+    SCOPED_TRACE(timeout);
+    HANDLE thread = CreateThread(nullptr, 0, Sender::Send, window, 0, nullptr);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(EventWait(timeout), GadgetAction);
+    EXPECT_LT(GetTickCount() - start, 4000u);
+    EXPECT_EQ(EventGetItem(), 17);
+    EXPECT_EQ(EventGetType(), 2);
+    EXPECT_EQ(EventGetWindow(), number);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+  }
+  // A message posted and another sent while this thread does not look: one wait sees both.
+  // The sent one's event comes first, then the posted message, then nothing.
+  ASSERT_EQ(RunThread(Sender::PostThenSend, window), 0);
+  EXPECT_EQ(EventWait(0), GadgetAction);
+  EXPECT_EQ(EventGetItem(), 18);
+  EXPECT_EQ(EventWait(0), WM_APP + 5);
+  EXPECT_EQ(EventGetWParam(), 1u);
+  EXPECT_EQ(EventGetLParam(), 2);
+  EXPECT_EQ(EventWait(0), 0);
+  // A drop the program sends itself between two waits, a close request queued and a message
+  // posted meanwhile: the drop first, its data intact, then the queue, then the message.
+  void* data = DropDataCreate(8);
+  PostMessageA(window, WM_APP + 6, 0, 0);
+  SendMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(data));
+  SendMessageA(window, WM_CLOSE, 0, 0);
+  DrainEvents();
+  ExpectSequence({Ev(DropOnWindow, number), Ev(CloseRequest, number), Ev(WM_APP + 6, number)});
+  EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
+}
+
+TEST_F(EventTest, AnEndingThreadsQueuedEventsAreFreed) {
+  struct Worker {
+    // Opens a window, queues a move and a close request, closes the window and ends with two
+    // events still queued; how many there were.
+    static DWORD WINAPI Run(void*) {
+      int32_t own = OpenHidden();
+      SendMessageA(WindowGetHandle(own), WM_MOVE, 0, 0);
+      SendMessageA(WindowGetHandle(own), WM_CLOSE, 0, 0);
+      WindowClose(own);
+      DWORD queued = 0;
+      for (QueuedEvent* e = WindowThreadStateGet()->queueHead; e != nullptr; e = e->next) ++queued;
+      return queued;
+    }
+  };
+  int before = RuntimeHeapBlocks();
+  EXPECT_EQ(RunThread(Worker::Run, nullptr), 2);
+  // ThreadWatcher frees the thread's state once it has seen the thread end.
+  DWORD start = GetTickCount();
+  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
 }
 
 TEST_F(EventTest, NotifyWithoutAHeaderIsLeftToTheDefault) {

@@ -220,16 +220,79 @@ TEST_F(GadgetPlumbing, PostedGadgetEventsReachTheOwningWindow) {
   EXPECT_EQ(EventGetWindow(), number);
 }
 
-TEST_F(GadgetPlumbing, AGadgetWhoseIdentifierWasChangedFallsBackToTheDefault) {
+TEST_F(GadgetPlumbing, AGadgetWhoseIdentifierWasChangedIsFoundByItsPropertyToTheEnd) {
   HWND control = nullptr;
   Attach(5, &control);
-  SetWindowLongA(control, GWL_ID, 40);  // no gadget 40: nothing to pass the message on to
+  LRESULT buttonCode = SendMessageA(Button(), WM_GETDLGCODE, 0, 0);
+  ASSERT_NE(buttonCode, 0);  // what a button answers and the default procedure does not
+  SetWindowLongA(control, GWL_ID, 40);  // no gadget 40
   EXPECT_EQ(SendMessageA(control, WM_USER + 7, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(control, WM_GETDLGCODE, 0, 0), buttonCode);
   SetWindowLongA(control, GWL_ID, 5);
   SetWindowTextA(control, "back");
   char text[8] = "";
   GetWindowTextA(control, text, sizeof text);
   EXPECT_STREQ(text, "back");
+  // Destroyed with a changed identifier: released once, by its own number.
+  SetWindowLongA(control, GWL_ID, 40);
+  DestroyWindow(control);
+  EXPECT_EQ(calls, std::vector<std::string>{"release 40"});
+  EXPECT_EQ(GadgetFind(5), nullptr);
+  // A control whose "XR_ID" names another control's gadget: the record is not its own, so it
+  // gets the default procedure and that gadget is left alone.
+  HWND real = nullptr;
+  Attach(6, &real);
+  HWND impostor = Button(6);
+  SetPropA(impostor, "XR_ID", reinterpret_cast<HANDLE>(6));
+  SetWindowLongA(impostor, GWL_WNDPROC, reinterpret_cast<LONG>(GadgetSubclassProc));
+  EXPECT_EQ(SendMessageA(impostor, WM_GETDLGCODE, 0, 0), 0);
+  DestroyWindow(impostor);
+  ASSERT_NE(GadgetFind(6), nullptr);
+  EXPECT_EQ(GadgetFind(6)->handle, real);
+  EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
+  // Gadget 12's control belongs to another thread, which ends when told, taking it along.
+  static HANDLE attached, end;
+  static HWND foreign;
+  attached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  struct Owner {
+    static DWORD WINAPI Run(void*) {
+      HWND parent = WindowGetHandle(OpenHidden());
+      foreign = CreateWindowExA(0, "BUTTON", "f", WS_CHILD, 0, 0, 30, 20, parent, nullptr,
+                                nullptr, nullptr);
+      GadgetAttach(12, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 12)), foreign,
+                   &testType);
+      SetEvent(attached);
+      WaitForSingleObject(end, 10000);
+      return 0;
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, Owner::Run, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(attached, 5000), WAIT_OBJECT_0);
+  ASSERT_NE(GadgetFind(12), nullptr);
+  GadgetRelease(12);
+  EXPECT_TRUE(IsWindow(foreign));
+  ASSERT_NE(GadgetFind(12), nullptr);
+  EXPECT_EQ(GadgetFind(12)->handle, foreign);
+  // Attaching another control under the number fails and leaves both controls as they were.
+  HWND control = nullptr;
+  EXPECT_EQ(Attach(12, &control), 0);
+  EXPECT_EQ(GadgetFind(12)->handle, foreign);
+  EXPECT_EQ(GetPropA(control, "XR_ID"), nullptr);
+  EXPECT_EQ(GetPropA(foreign, "XR_ID"), reinterpret_cast<HANDLE>(12));
+  // The thread ends: its control dies without a message, and the number can be given again.
+  SetEvent(end);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_FALSE(IsWindow(foreign));
+  calls.clear();
+  int32_t again = Attach(12, &control);
+  EXPECT_EQ(again, static_cast<int32_t>(reinterpret_cast<uintptr_t>(control)));
+  EXPECT_EQ(GadgetFind(12)->handle, control);
+  EXPECT_EQ(calls, std::vector<std::string>{"release 0"});  // the dead control's, once
 }
 
 }  // namespace

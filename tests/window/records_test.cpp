@@ -1,6 +1,7 @@
 // Window records: numbers, classes, properties, accelerators, flags and placement, closing, the
 // end step, and openings that cannot complete. Every window here stays hidden.
 #include <ole2.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -294,6 +295,130 @@ TEST(WindowRecords, BackgroundBrushIsOwnedByTheWindow) {
   WindowClose(number);
   EXPECT_EQ(GetObjectType(second), 0u);  // closed: deleted
   WindowSetBackground(number, nullptr);  // no such window: nothing
+}
+
+// Runs body(argument) on a thread of its own; whether it ended within 5 s.
+bool OnOtherThread(LPTHREAD_START_ROUTINE body, void* argument) {
+  HANDLE thread = CreateThread(nullptr, 0, body, argument, 0, nullptr);
+  bool ended = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ended;
+}
+
+TEST(WindowRecords, AWindowDestroyedAnyOtherWayGoesWithItsRecordOnce) {
+  WindowClose(OpenHidden());  // the table's own first allocations happen here
+  int before = RuntimeHeapBlocks();
+  // Closing a parent: a runtime child and a runtime owned window die with it.
+  int32_t parent = OpenHidden();
+  int32_t child = WindowOpenChild(-1, 0, 0, 50, 30, "", WS_CHILD | Hidden, WindowGetHandle(parent));
+  int32_t owned = WindowOpenChild(-1, 0, 0, 50, 30, "", WS_POPUP | Hidden, WindowGetHandle(parent));
+  HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+  WindowSetBackground(child, brush);
+  std::vector<HWND> dying = {WindowGetHandle(child), WindowGetHandle(owned)};
+  WindowClose(parent);
+  for (int32_t number : {child, owned}) {
+    EXPECT_EQ(WindowGetHandle(number), nullptr);
+    EXPECT_FALSE(ClassRegistered(number));
+  }
+  for (HWND window : dying) EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(GetObjectType(brush), 0u);
+  Flush();  // events the windows queued before they died
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  // DestroyWindow called directly; the class goes with the next call into the window system.
+  ASSERT_NE(OpenHidden(6), 0);
+  DestroyWindow(WindowGetHandle(6));
+  EXPECT_EQ(WindowGetHandle(6), nullptr);
+  EventWait(0);
+  EXPECT_FALSE(ClassRegistered(6));
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  // Once: the number opened again, perhaps on the blocks just freed, keeps all of them when a
+  // close of the old window is asked again.
+  ASSERT_NE(OpenHidden(6), 0);
+  WindowRecord kept = *WindowFind(6);
+  WindowClose(child);
+  EventWait(0);
+  EXPECT_EQ(memcmp(WindowFind(6), &kept, sizeof kept), 0);
+  EXPECT_NE(HeapSize(MainHeap, 0, kept.acceleratorEntries), static_cast<SIZE_T>(-1));
+  EXPECT_EQ(CopyAcceleratorTableA(kept.acceleratorTable, nullptr, 0), 2);
+  EXPECT_TRUE(ClassRegistered(6));
+  WindowClose(6);
+  // A window that ends with its thread gets no message at all: the thread's end releases it.
+  static int32_t orphan;
+  struct Opener {
+    static DWORD WINAPI Run(void*) {
+      orphan = OpenHidden();
+      return 0;
+    }
+  };
+  ASSERT_TRUE(OnOtherThread(Opener::Run, nullptr));
+  ASSERT_NE(orphan, 0);
+  DWORD start = GetTickCount();
+  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  EXPECT_EQ(WindowGetHandle(orphan), nullptr);
+  EXPECT_FALSE(ClassRegistered(orphan));
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+}
+
+TEST(WindowRecords, AWindowThatCannotBeDestroyedFromHereKeepsItsRecordAndNumber) {
+  // Window 8 belongs to another thread, which keeps it until told to close it.
+  static HANDLE opened, release;
+  opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  struct Owner {
+    static DWORD WINAPI Run(void*) {
+      OpenHidden(8);
+      SetEvent(opened);
+      WaitForSingleObject(release, 10000);
+      WindowClose(8);
+      return 0;
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, Owner::Run, nullptr, 0, nullptr);
+  ASSERT_EQ(WaitForSingleObject(opened, 5000), WAIT_OBJECT_0);
+  HWND window = WindowGetHandle(8);
+  ASSERT_TRUE(IsWindow(window));
+  WindowRecord* record = WindowFind(8);
+  WindowRecord kept = *record;
+  // DestroyWindow fails from this thread: closing and opening the number again change nothing.
+  WindowClose(8);
+  EXPECT_EQ(OpenHidden(8), 0);
+  WindowSystemEnd();
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(WindowFind(8), record);
+  EXPECT_EQ(memcmp(record, &kept, sizeof kept), 0);
+  EXPECT_EQ(GetPropA(window, "XR_WindowID"), reinterpret_cast<HANDLE>(9));
+  EXPECT_EQ(CopyAcceleratorTableA(kept.acceleratorTable, nullptr, 0), 2);
+  EXPECT_TRUE(ClassRegistered(8));
+  // Its own thread closes it.
+  SetEvent(release);
+  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(WindowGetHandle(8), nullptr);
+  EXPECT_FALSE(ClassRegistered(8));
+}
+
+TEST(WindowRecords, WindowsAreDestroyedOutsideTheTablesLock) {
+  // As each window dies, its callback waits for another thread to open and close a window,
+  // which needs the table's lock.
+  struct Other {
+    static DWORD WINAPI Run(void*) {
+      int32_t number = OpenHidden();
+      WindowClose(number);
+      return number != 0;
+    }
+  };
+  std::vector<bool> ended;
+  recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM) {
+    if (message == WM_DESTROY) ended.push_back(OnOtherThread(Other::Run, nullptr));
+  };
+  EventSetCallback(RecordingCallback);
+  OpenHidden(2);
+  OpenHidden(2);  // opening the number again destroys its window
+  OpenHidden(3);
+  OpenHidden();
+  WindowSystemEnd();
+  EXPECT_EQ(ended, std::vector<bool>(4, true));
 }
 
 // A drop target that counts its references, to see RevokeDragDrop let go of it.

@@ -17,7 +17,7 @@ struct SizingFilterTest : testing::Test {
   int32_t number = 0;
   DragFullWindows* drag = nullptr;
   void SetUp() override {
-    number = WindowOpen(-1, 100, 100, 300, 200, "", WS_OVERLAPPEDWINDOW | WindowHidden);
+    number = WindowOpen(-1, 100, 100, 300, 200, "", WS_OVERLAPPEDWINDOW);
     window = WindowGetHandle(number);
   }
   void TearDown() override { delete drag; }
@@ -37,6 +37,35 @@ TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
   EXPECT_EQ(GetCapture(), window);
   ReleaseCapture();
   EXPECT_FALSE(SizingStateGet()->active);
+}
+
+TEST_F(SizingFilterTest, OnlyAWindowTheSystemWouldSizeIsSized) {
+  Drag(true);
+  // The lens window's flags give no sizing border: a posted size command and a mouse move, as
+  // anyone may send them, leave it as it is.
+  HWND lens = WindowGetHandle(WindowOpen(-1, 100, 100, 520, 220, "", 0x00C80000));
+  RECT start;
+  GetWindowRect(lens, &start);
+  PostMessageA(lens, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
+  PostMessageA(lens, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(700, 50));
+  Flush();
+  RECT now;
+  GetWindowRect(lens, &now);
+  EXPECT_TRUE(EqualRect(&start, &now));
+  EXPECT_FALSE(SizingStateGet()->active);
+  EXPECT_NE(GetCapture(), lens);
+  // A window with a sizing border that is hidden, minimised or maximised is not sized either:
+  // the command ends in the filter, and no sizing starts.
+  for (int show : {SW_HIDE, SW_MINIMIZE, SW_MAXIMIZE}) {
+    SCOPED_TRACE(show);
+    ShowWindow(window, show);
+    EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), 0);
+    EXPECT_FALSE(SizingStateGet()->active);
+    EXPECT_NE(GetCapture(), window);
+  }
+  ShowWindow(window, SW_RESTORE);
+  EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), 0);
+  ReleaseCapture();
 }
 
 TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
@@ -67,7 +96,7 @@ TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
 
 TEST_F(SizingFilterTest, AChildWindowIsSizedInItsParentsCoordinates) {
   Drag(true);
-  HWND parent = WindowGetHandle(WindowOpen(-1, 50, 60, 600, 400, "", WS_POPUP | WindowHidden));
+  HWND parent = WindowGetHandle(WindowOpen(-1, 50, 60, 600, 400, "", WS_POPUP));
   HWND child = WindowGetHandle(
       WindowOpenChild(-1, 20, 30, 100, 80, "", WS_CHILD | WS_THICKFRAME, parent));
   RECT start;
@@ -111,8 +140,7 @@ TEST_F(SizingFilterTest, DestroyingTheSizedWindowEndsTheSizing) {
   WindowClose(number);
   EXPECT_FALSE(SizingStateGet()->active);
   // A new window can be sized.
-  HWND next =
-      WindowGetHandle(WindowOpen(-1, 0, 0, 200, 100, "", WS_OVERLAPPEDWINDOW | WindowHidden));
+  HWND next = WindowGetHandle(WindowOpen(-1, 0, 0, 200, 100, "", WS_OVERLAPPEDWINDOW));
   EXPECT_EQ(SizingFilter(next, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), 0);
   ReleaseCapture();
 }
