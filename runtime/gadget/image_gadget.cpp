@@ -61,6 +61,10 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
                           HANDLE image, DWORD extendedStyle) {
   GadgetThreadState* state = GadgetThreadStateGet();
   PrepareImageGadgetType();
+  // The gadget that holds the number is destroyed here rather than by the table's free callback
+  // under its lock, where the callbacks of its destruction would hold up every other thread.
+  HWND previous = number >= 0 ? GadgetGetHandle(number) : nullptr;
+  if (previous != nullptr) DestroyWindow(previous);
   HWND control = CreateWindowExA(extendedStyle, "STATIC", nullptr,
                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY, x, y, width, height,
                                  state->parent, reinterpret_cast<HMENU>(-1), ModuleInstance, nullptr);

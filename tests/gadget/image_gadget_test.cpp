@@ -222,16 +222,36 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   DestroyIcon(mono);
 }
 
+// Whether another thread could take the gadget table's lock while the watched control was being
+// destroyed; the procedure the watch replaced.
+bool tableFreeWhileDestroyed = false;
+WNDPROC watchedProc = nullptr;
+
+LRESULT CALLBACK WatchDestroy(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DESTROY) {
+    RunOnThread([] {
+      tableFreeWhileDestroyed = TryEnterCriticalSection(&GadgetTable->lock);
+      if (tableFreeWhileDestroyed) LeaveCriticalSection(&GadgetTable->lock);
+    });
+  }
+  return CallWindowProcA(watchedProc, control, message, wParam, lParam);
+}
+
+// The first control is destroyed outside the table's lock, so its destruction's callbacks never
+// hold up other threads' gadgets.
 TEST_F(ImageGadget, ReusingANumberDestroysTheFirstControl) {
   int32_t image = PatternImage(50, 50);
   HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
   HWND first = reinterpret_cast<HWND>(ImageGadgetCreate(5, 10, 10, 50, 50, bitmap));
   ASSERT_TRUE(IsWindow(first));
   EXPECT_EQ(GadgetGetHandle(5), first);
+  watchedProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(first, GWL_WNDPROC, reinterpret_cast<LONG>(WatchDestroy)));
   HWND second = reinterpret_cast<HWND>(ImageGadgetCreate(5, 100, 10, 50, 50, bitmap));
   ASSERT_TRUE(IsWindow(second));
   EXPECT_FALSE(IsWindow(first));
   EXPECT_EQ(GadgetGetHandle(5), second);
+  EXPECT_TRUE(tableFreeWhileDestroyed);
 }
 
 TEST_F(ImageGadget, NoParentOrANumberBelowMinusOneMakesNoGadget) {
