@@ -54,5 +54,8 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new ProcessGuard);
   testing::AddGlobalTestEnvironment(new RuntimeStartup);
-  return RUN_ALL_TESTS();
+  int result = RUN_ALL_TESTS();
+  // Ending the process ends every other thread: none may still be starting (test_support.cpp).
+  WaitForThreadsToSettle(5000);
+  return result;
 }
