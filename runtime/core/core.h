@@ -190,9 +190,10 @@ typedef void (*ThreadDataOperation)(void* slice);
 constexpr int32_t ThreadDataRefused = -1;
 
 // Registers a slice of size bytes in every thread's block (main thread, at start-up, before any
-// other thread exists); returns its offset. The first registration starts ThreadWatcher. Since
-// only the caller's block can grow, a registration is refused once ThreadDataGet has made any
-// block, from a thread without a block, and for a negative or overflowing size.
+// other thread exists); returns its offset. The first registration starts ThreadWatcher and
+// waits (at most 2000 ms) until it runs. Since only the caller's block can grow, a registration
+// is refused once ThreadDataGet has made any block, from a thread without a block, and for a
+// negative or overflowing size.
 int32_t ThreadDataRegister(int32_t size, ThreadDataOperation init, ThreadDataOperation free);
 // The calling thread's slice at offset; a thread's first call makes its block and has it watched.
 // Null before any registration and for a negative (refused) offset.

@@ -15,6 +15,8 @@
 //   closed when its entry is removed or its request is dropped.
 // - ThreadWatcher frees into MainHeap, so it is stopped (ThreadDataEnd) and has ended before
 //   MainHeap is destroyed; threads that end after that are left to the process's end.
+// - ThreadWatcher runs before the first registration returns: a process that ends at any time
+//   after start-up never ends it while it is still being started.
 #include "core_internal.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -36,7 +38,7 @@ static LinkedBlock* partList;                    // ThreadDataPart records, newe
 static bool layoutFixed;                         // has ThreadDataGet made a block?
 static CRITICAL_SECTION RegisterLock;            // one registration with ThreadWatcher at a time
 static HANDLE RegisterRequestEvent;              // wakes ThreadWatcher (request or stop); it resets
-static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher to acknowledge
+static HANDLE RegisterDoneEvent;                 // set by ThreadWatcher once running; acknowledges
 static DWORD watcherThreadId;                    // ThreadWatcher's own id: never registered
 static HANDLE watcherThread;                     // ThreadWatcher's handle, until it has ended
 static volatile LONG watcherStopping;            // set by ThreadDataEnd; ThreadWatcher then ends
@@ -52,7 +54,7 @@ static CRITICAL_SECTION handOverLock;  // guards the queue below (held only for 
 static HandOver* pendingFirst;         // oldest request not yet taken by ThreadWatcher
 static HandOver* pendingLast;          // newest request, or null when the queue is empty
 
-static const DWORD RegisterWaitMs = 2000;
+static const DWORD RegisterWaitMs = 2000;  // also for ThreadWatcher to begin running
 static const DWORD StopWaitMs = 2000;  // for ThreadWatcher to finish the thread it is freeing
 static const DWORD WatchLimit = MAXIMUM_WAIT_OBJECTS;  // 64 entries, the request event included
 static const DWORD WatchGrowth = 5;                    // entries added to the arrays at a time
@@ -78,6 +80,9 @@ static void StartThreadData(void) {
   if (RegisterRequestEvent == nullptr || RegisterDoneEvent == nullptr) CoreOutOfResources();
   watcherThread = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
   if (watcherThread == nullptr) CoreOutOfResources();
+  // NOTE: Wine crashes the whole process (SIGSEGV) when it ends while one of its threads is still
+  // being started, so a program that ends right after start-up must find ThreadWatcher running.
+  WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
   started = true;
 }
 
@@ -269,6 +274,7 @@ static DWORD WINAPI ThreadWatcher(void*) {
   set.handles[0] = RegisterRequestEvent;
   set.count = 1;
   set.room = WatchGrowth;
+  SetEvent(RegisterDoneEvent);  // running: the first registration may return
   for (;;) {
     DWORD result = WaitForMultipleObjects(set.count, set.handles, FALSE, INFINITE);
     int32_t entry = SignalledEntry(result, set.count);

@@ -113,7 +113,10 @@ bool WaitUntil(Condition done, DWORD timeoutMs = 20000) {
 }
 
 TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
+  int running = ThreadsRunning();
   RegisterLikeTheProgram();
+  // ThreadWatcher runs already: a program may end at once without ending it half-started.
+  EXPECT_EQ(ThreadsRunning(), running + 1);
   EXPECT_EQ(drawingOffset, 0);
   EXPECT_EQ(windowOffset, 24);
   EXPECT_EQ(sizingOffset, 24 + 40);

@@ -14,8 +14,7 @@ namespace {
 // Exit code of a run refused because its tests need a process each.
 constexpr int RefusedExitCode = 2;
 
-// Starts the runtime when the tests begin (never for --gtest_list_tests), after refusing a run
-// of several tests in one process when the executable's tests need a process each.
+// Refuses a run of several tests in one process when the executable's tests need a process each.
 class ProcessGuard : public testing::EmptyTestEventListener {
   void OnTestProgramStart(const testing::UnitTest& unit) override {
     int runs = unit.test_to_run_count();
@@ -30,8 +29,19 @@ class ProcessGuard : public testing::EmptyTestEventListener {
       fflush(stderr);
       exit(RefusedExitCode);
     }
+  }
+};
+
+// Starts the runtime once, before the first test (never for --gtest_list_tests, never after a
+// refusal). NOTE: GoogleTest forwards no events to listeners in a death test's child process,
+// which would then run its statement without the runtime; environments are set up there too.
+class RuntimeStartup : public testing::Environment {
+  void SetUp() override {
+    if (started_) return;  // a repeated run sets up its environments again
+    started_ = true;
     TestStartup();
   }
+  bool started_ = false;
 };
 
 }  // namespace
@@ -43,5 +53,9 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stderr), _O_BINARY);
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new ProcessGuard);
-  return RUN_ALL_TESTS();
+  testing::AddGlobalTestEnvironment(new RuntimeStartup);
+  int result = RUN_ALL_TESTS();
+  // Ending the process ends every other thread: none may still be starting (test_support.cpp).
+  WaitForThreadsToSettle(5000);
+  return result;
 }

@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <stdio.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,78 @@ bool RunOnThread(const std::function<void()>& work) {
   bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
   CloseHandle(thread);
   return ended;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Threads that are starting or ending
+// ---------------------------------------------------------------------------------------------
+
+// NOTE: Wine crashes the whole process (SIGSEGV, after the tests have passed) when it ends while
+// one of its threads is still being started, as GoogleTest's own watcher of a thread is when a
+// short test's SCOPED_TRACE or failure has just made it. A thread's attach callbacks run once
+// Wine has set the thread up, and its detach callbacks before it ends; between the two it runs
+// the program's code and may be ended with the process.
+
+// Ids of the threads between their attach and detach; 0 marks a free slot. Plain data, so that
+// the callback may run before static construction and after static destruction.
+static const int RunningSlots = 1024;
+static volatile LONG runningIds[RunningSlots];
+
+static void NoteRunning(LONG id) {
+  for (volatile LONG& slot : runningIds)
+    if (InterlockedCompareExchange(&slot, id, 0) == 0) return;
+}
+
+static void NoteEnding(LONG id) {
+  for (volatile LONG& slot : runningIds)
+    if (InterlockedCompareExchange(&slot, 0, id) == id) return;
+}
+
+static bool IsRunning(LONG id) {
+  for (volatile LONG& slot : runningIds)
+    if (slot == id) return true;
+  return false;
+}
+
+static void NTAPI NoteThreadCallback(PVOID, DWORD reason, PVOID) {
+  auto id = static_cast<LONG>(GetCurrentThreadId());
+  if (reason == DLL_THREAD_ATTACH) NoteRunning(id);
+  if (reason == DLL_THREAD_DETACH) NoteEnding(id);
+}
+
+// The linker gathers the .CRT$XL* entries into the executable's list of TLS callbacks.
+extern "C" __attribute__((section(".CRT$XLT"), used))
+const PIMAGE_TLS_CALLBACK LunetrixTestThreadCallback = NoteThreadCallback;
+
+int ThreadsRunning(void) {
+  int count = 0;
+  for (volatile LONG& slot : runningIds)
+    if (slot != 0) ++count;
+  return count;
+}
+
+int ThreadsStartingOrEnding(void) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  DWORD process = GetCurrentProcessId(), self = GetCurrentThreadId();
+  int count = 0;
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != process || entry.th32ThreadID == self) continue;
+    if (!IsRunning(static_cast<LONG>(entry.th32ThreadID))) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+bool WaitForThreadsToSettle(DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (ThreadsStartingOrEnding() > 0) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(1);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

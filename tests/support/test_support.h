@@ -57,6 +57,16 @@ inline int HeapBusyBlocks(HANDLE heap) {
 // Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
 bool RunOnThread(const std::function<void()>& work);
 
+// Threads of this process other than the main one that run the program's code: started, and
+// not yet ending.
+int ThreadsRunning(void);
+// Other threads of this process that do not run the program's code yet (still being started) or
+// any more (ending). A process must not end while one of them is still being started.
+int ThreadsStartingOrEnding(void);
+// Waits until no other thread of this process is starting or ending (at most timeoutMs); whether
+// none is.
+bool WaitForThreadsToSettle(DWORD timeoutMs);
+
 // ---------------------------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------------------------
