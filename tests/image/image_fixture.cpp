@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include <gtest/gtest.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -205,6 +206,16 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
   if (file == nullptr) return false;
   bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return fclose(file) == 0 && ok;
+}
+
+std::string OwnCopy(const std::string& path) {
+  static TempFolder folder;  // removed with its copies when the process ends
+  static int copies = 0;
+  size_t slash = path.find_last_of("/\\");
+  std::string copy = folder.File(std::to_string(++copies) + "-" + path.substr(slash + 1));
+  if (CopyFileA(path.c_str(), copy.c_str(), FALSE)) return copy;
+  ADD_FAILURE() << "could not copy " << path;
+  return path;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -52,6 +52,10 @@ std::string ParameterName(const std::string& relative);
 // Whole-file read and write; ReadWholeFile gives an empty vector when the file cannot be read.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
 bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// A copy of a shared file (the corpus, the lens pictures) in this process's own folder, for
+// ImageLoad: it opens its file without sharing, and other test processes read the same files at
+// the same time (while one holds it, the others' opens fail).
+std::string OwnCopy(const std::string& path);
 
 // An icon file of one square image: 32 bits a pixel (blue, green, red, alpha from the pixel's
 // position) or, with colour false, 1 bit a pixel; an all-zero AND mask either way.

@@ -30,7 +30,7 @@ class CorpusFile : public testing::TestWithParam<std::string> {};
 // Without DisplayFormat: a top-down DIB section of 24 bits (no alpha channel) or 32 bits (with
 // one, which the fourth byte then holds). With it: a display-format bitmap of the colours.
 TEST_P(CorpusFile, LoadsWithThePixelsOfAnIndependentDecoding) {
-  std::string path = PngContribPath(GetParam());
+  std::string path = OwnCopy(PngContribPath(GetParam()));
   ReferencePicture reference = ReferenceDecode(path);
   ASSERT_TRUE(reference.ok) << "the corpus file is valid";
   int width = reference.width, height = reference.height;
@@ -80,8 +80,8 @@ std::string TwinOf(const std::string& interlaced) {
 class InterlacedTwins : public testing::TestWithParam<std::string> {};
 
 TEST_P(InterlacedTwins, GiveIdenticalPixels) {
-  std::string interlacedPath = PngContribPath(GetParam());
-  std::string plainPath = PngContribPath(TwinOf(GetParam()));
+  std::string interlacedPath = OwnCopy(PngContribPath(GetParam()));
+  std::string plainPath = OwnCopy(PngContribPath(TwinOf(GetParam())));
   ASSERT_EQ(ReferenceDecode(interlacedPath).interlace, 1) << "the file is interlaced";
   ASSERT_EQ(ReferenceDecode(plainPath).interlace, 0) << "its twin is not";
   for (int32_t flags : {0, DisplayFormat}) {
@@ -119,7 +119,7 @@ TEST(ImageLoadLensPictures, Are500By200WithTheirOwnPixels) {
   int checked = 0;
   for (const char* style : {"rippled", "frosted", "prism"}) {
     for (const char* picture : {"Bumpmap.png", "Color.png"}) {
-      std::string path = std::string(LUNETRIX_LENS_PICTURES) + "/" + style + "/" + picture;
+      std::string path = OwnCopy(std::string(LUNETRIX_LENS_PICTURES) + "/" + style + "/" + picture);
       SCOPED_TRACE(path);
       ReferencePicture reference = ReferenceDecode(path);
       ASSERT_TRUE(reference.ok);
@@ -243,7 +243,7 @@ class FullBlockHeap {
 TEST_F(ImageLoadFiles, ARecordTheTableCannotHoldGivesZeroAndKeepsNoPicture) {
   std::string bitmapFile = Write("colour.bmp", BitmapFile(9, 3, 24));
   std::string iconFile = Write("colour.ico", IconFile(16, true));
-  std::string pngFile = PngContribPath("pngsuite/basn2c08.png");
+  std::string pngFile = OwnCopy(PngContribPath("pngsuite/basn2c08.png"));
   const int32_t pastTheFirstBlock = 100;
   ImageFree(ImageLoad(-1, pngFile.c_str()));  // warms libpng and the stream code up
   int room = GdiRoom();
@@ -308,7 +308,7 @@ TEST_F(ImageLoadFiles, ImageMeasureMeasuresBitmapsAndBothKindsOfIconAndNothingEl
 }
 
 TEST_F(ImageLoadFiles, TheLowByteOfTheFlagsIsKept) {
-  std::string path = PngContribPath("pngsuite/basn2c08.png");
+  std::string path = OwnCopy(PngContribPath("pngsuite/basn2c08.png"));
   ASSERT_NE(ImageLoad(0, path.c_str(), 0x1283), 0);
   EXPECT_EQ(RecordOf(0)->formatFlags, 0x83);
   DIBSECTION section;
@@ -383,13 +383,13 @@ TEST_F(ImageLoadFiles, ATruncatedPngIsAnImageWithItsUndecodedRowsBlack) {
 
 TEST_F(ImageLoadFiles, WithNoDecoderRegisteredEveryPngFails) {
   DecoderListReset();
-  EXPECT_EQ(ImageLoad(-1, PngContribPath("pngsuite/basn2c08.png").c_str()), 0);
+  EXPECT_EQ(ImageLoad(-1, OwnCopy(PngContribPath("pngsuite/basn2c08.png")).c_str()), 0);
   std::string bitmap = Write("still.bmp", BitmapFile(4, 4, 24));
   EXPECT_NE(ImageLoad(-1, bitmap.c_str()), 0) << "bitmap files need no decoder";
 }
 
 TEST_F(ImageLoadFiles, NumbersBelowMinusOneAreRefused) {
-  EXPECT_EQ(ImageLoad(-2, PngContribPath("pngsuite/basn2c08.png").c_str()), 0);
+  EXPECT_EQ(ImageLoad(-2, OwnCopy(PngContribPath("pngsuite/basn2c08.png")).c_str()), 0);
 }
 
 }  // namespace
