@@ -60,7 +60,8 @@ uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t heigh
   SetRectRgn(cache.frame, cx, cy, cx + width, cy + height);
   SetRectRgn(cache.window, outer.left - cache.left, outer.top - cache.top,
              outer.right - cache.left, outer.bottom - cache.top);
-  if (CombineRgn(cache.fresh, cache.frame, cache.window, RGN_DIFF) == NULLREGION) return cache.version;
+  if (CombineRgn(cache.fresh, cache.frame, cache.window, RGN_DIFF) == NULLREGION)
+    return cache.version;  // all of it lies beneath the window: nothing to read again
   HWND desktop = GetDesktopWindow();
   HDC screen = GetDC(desktop);
   SelectClipRgn(cache.dc, cache.fresh);

@@ -341,7 +341,8 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   std::vector<uint8_t> still = DisplayedPixels();
   for (int i = 0; i < 3; ++i) RenderFrame(beneath.x, beneath.y);
   expectCounts(0, 3, "the window's own place, standing still");
-  EXPECT_EQ(ComparePixels(FlatView(CaptureAt(beneath.x, beneath.y), 200), still, LensWidth, LensHeight, 3), "");
+  EXPECT_EQ(ComparePixels(FlatView(CaptureAt(beneath.x, beneath.y), 200), still, LensWidth,
+                          LensHeight, 3), "");
   RenderFrame(outside.x + 1, outside.y);
   expectCounts(1, 0, "back outside");
   EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
