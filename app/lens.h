@@ -60,6 +60,9 @@ void FillLensTable(const uint8_t* bumpPixels, int32_t bumpWidth, const uint8_t* 
 // Derives RefractFrame's working form of the lens table, once, after the table was written.
 // FillLensTable calls it; code that writes cells directly calls it after its last write.
 void LensTablePrepare(void);
+// How many times the table was prepared: RefractFrame gives the same frame for the same capture
+// while this stays the same.
+uint32_t LensTableVersion(void);
 
 // Writes every view pixel of outputBuffer: the capture's pixel at the cell's source position
 // (rounded to the nearest whole number, ties to even, and kept inside the capture), each colour

@@ -28,6 +28,8 @@ struct AppState {
   int32_t quitFlag;      // 1 once the close event has arrived
   int32_t gadgetOffsetX;  // from the window's outer left edge to the gadget's left edge
   int32_t gadgetOffsetY;  // from the window's outer top edge to the gadget's top edge
+  uint32_t framesDrawn;    // frames refracted and shown
+  uint32_t framesSkipped;  // frames that would have looked like the last drawn one
 };
 extern AppState app;
 
@@ -64,14 +66,21 @@ int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 // Prepares the screen copy; call it before the program's window is first shown.
 void ScreenCaptureInit(void);
 // Copies the screen rectangle (x, y, width, height) into target at (0, 0) as it lies beneath
-// ownWindow, the program's own window (which a plain screen copy under Wine would show).
+// ownWindow, the program's own window (which a plain screen copy under Wine would show): first
+// ScreenCaptureRefresh, then ScreenCaptureTake.
 void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
                        HWND ownWindow);
+// Makes what a copy of the rectangle takes up to date with the screen beneath ownWindow. Returns
+// the screen copy's version: two copies of one rectangle taken at the same non-zero version
+// hold the same pixels. 0 when it cannot tell (on Windows the copy is the live screen).
+uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t height,
+                              HWND ownWindow);
+// Copies the rectangle, as the last refresh left it, into target at (0, 0).
+void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height);
 
 // render.cpp: one frame of the view.
 
-// Copies a screen rectangle into the display image at its top-left corner; returns 0.
-int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
-// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0. Without
-// the pixel buffers it does nothing, and the view stays black.
+// Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0. A frame
+// that would look like the last drawn one is skipped and leaves the view as it is. Without the
+// pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);

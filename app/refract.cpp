@@ -22,6 +22,7 @@
 alignas(16) static uint32_t sourceIndex[LensPixels];  // sx + sy × 500, always inside the capture
 alignas(16) static uint32_t factorBytes[LensPixels];  // blue, green, red factor × 256; byte 3 zero
 static bool factorsExact = true;  // factorBytes holds every factor of the table exactly
+static uint32_t preparedVersion;  // LensTablePrepare calls that found a table
 
 constexpr float MaxFactor = 255.0f / 256.0f;  // the largest factor a colour byte gives
 
@@ -64,7 +65,10 @@ void LensTablePrepare(void) {
     }
   }
   factorsExact = exact;
+  ++preparedVersion;
 }
+
+uint32_t LensTableVersion(void) { return preparedVersion; }
 
 // Eight 16-bit products p (each at most 255 × 255) divided by 256, rounded with ties to even.
 static inline __m128i RoundProducts(__m128i p) {

@@ -7,6 +7,10 @@
 // the window is dragged, every WM_MOVING asks for a rectangle partly outside the window's
 // present place, and exactly that part is fresh on the screen. On Windows the copy from the
 // desktop leaves layered windows out, and a single BitBlt does it.
+//
+// The cache also says when a copy cannot have changed: its version counts the refreshes that
+// read the screen, so two copies of one rectangle at the same version hold the same pixels.
+// While the window stands still nothing beneath it is read again, and the version stays.
 #include "lunetrix.h"
 
 struct ScreenCache {
@@ -17,6 +21,7 @@ struct ScreenCache {
   HRGN frame;          // scratch regions, made once: the copy's rectangle,
   HRGN window;         //   the window's outer rectangle,
   HRGN fresh;          //   and the part of the copy outside the window, in cache coordinates
+  uint32_t version;    // refreshes that read the screen, from 1; never 0 while active
 };
 static ScreenCache cache;
 
@@ -40,36 +45,45 @@ void ScreenCaptureInit(void) {
   if (cache.dc && cache.bitmap && cache.frame && cache.window && cache.fresh) {
     SelectObject(cache.dc, cache.bitmap);
     BitBlt(cache.dc, 0, 0, width, height, screen, cache.left, cache.top, SRCCOPY);
+    cache.version = 1;
     cache.active = true;
   }
   ReleaseDC(desktop, screen);
 }
 
-// Brings the cache up to date for a copy at (x, y): the part outside the window, from the screen.
-static void RefreshCache(int32_t x, int32_t y, int32_t width, int32_t height, HWND ownWindow) {
+uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t height,
+                              HWND ownWindow) {
+  if (!cache.active) return 0;
   int32_t cx = x - cache.left, cy = y - cache.top;
   RECT outer{};
   GetWindowRect(ownWindow, &outer);
   SetRectRgn(cache.frame, cx, cy, cx + width, cy + height);
   SetRectRgn(cache.window, outer.left - cache.left, outer.top - cache.top,
              outer.right - cache.left, outer.bottom - cache.top);
-  if (CombineRgn(cache.fresh, cache.frame, cache.window, RGN_DIFF) == NULLREGION) return;
+  if (CombineRgn(cache.fresh, cache.frame, cache.window, RGN_DIFF) == NULLREGION)
+    return cache.version;  // all of it lies beneath the window: nothing to read again
   HWND desktop = GetDesktopWindow();
   HDC screen = GetDC(desktop);
   SelectClipRgn(cache.dc, cache.fresh);
   BitBlt(cache.dc, cx, cy, width, height, screen, x, y, SRCCOPY);
   SelectClipRgn(cache.dc, nullptr);
   ReleaseDC(desktop, screen);
+  if (++cache.version == 0) cache.version = 1;  // 0 stays "cannot tell"
+  return cache.version;
 }
 
-void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
-                       HWND ownWindow) {
+void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (cache.active) {
-    RefreshCache(x, y, width, height, ownWindow);
     BitBlt(target, 0, 0, width, height, cache.dc, x - cache.left, y - cache.top, SRCCOPY);
   } else {
     HDC screen = GetDC(GetDesktopWindow());
     BitBlt(target, 0, 0, width, height, screen, x, y, SRCCOPY);
     ReleaseDC(GetDesktopWindow(), screen);
   }
+}
+
+void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
+                       HWND ownWindow) {
+  ScreenCaptureRefresh(x, y, width, height, ownWindow);
+  ScreenCaptureTake(target, x, y, width, height);
 }

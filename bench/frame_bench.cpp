@@ -1,13 +1,16 @@
-// Frame benchmark: the real frame path of Lunetrix (capture, read-out, refraction, write-back,
+// Frame benchmark: the real frame path of Lunetrix (capture, copy-in, refraction, write-back,
 // gadget repaint) under the real window system, over a backdrop, for at least 1,000 frames.
 //
 // The program is started as Lunetrix.exe starts it (runtime, buffers, screen copy, window, lens
 // table from the default pictures); then frames are rendered back to back with the window's
-// messages pumped between them, as the main loop would. First RenderFrame is timed whole, then
-// its steps one by one, to show how much of a frame each takes.
+// messages pumped between them, as the main loop would. Changing frames alternate between two
+// places a pixel apart, so that each one is drawn in full; unchanged frames repeat one place, as
+// a window standing still does. Then the steps of a changing frame are timed one by one, to show
+// how much of a frame each takes.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
 #include <vector>
@@ -41,6 +44,37 @@ static void Pump(void) {
   }
 }
 
+// Renders count frames, frame i at place(i), each timed whole; the times in ms.
+template <typename Place>
+static std::vector<double> TimeFrames(int count, Place place) {
+  std::vector<double> times;
+  for (int i = 0; i < count; ++i) {
+    POINT at = place(i);
+    double start = Now();
+    RenderFrame(at.x, at.y);
+    times.push_back(Now() - start);
+    Pump();
+  }
+  return times;
+}
+
+// A 500 × 200 DIB section with rows from the top in a memory context of its own, as the renderer
+// copies the screen into; null context when it cannot be made.
+struct Surface {
+  HDC dc = nullptr;
+  uint8_t* pixels = nullptr;
+  Surface() {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, LensWidth, -LensHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap == nullptr) return;
+    dc = CreateCompatibleDC(nullptr);
+    SelectObject(dc, bitmap);
+    pixels = static_cast<uint8_t*>(bits);
+  }
+};
+
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const char* lensDirectory = argc > 1 ? argv[1] : LUNETRIX_DEFAULT_LENS;
@@ -53,33 +87,40 @@ int main(int argc, char** argv) {
   if (!SetCurrentDirectoryA(lensDirectory)) fprintf(stderr, "frame_bench: no directory %s\n", lensDirectory);
   BuildLensTable("Bumpmap.png", "Color.png");
   EventSetCallback(MoveCallback);
-  if (app.mainWindow == 0 || app.imageGadget == 0) {
-    fprintf(stderr, "frame_bench: the window or its gadget could not be made\n");
+  Surface surface;
+  if (app.mainWindow == 0 || app.imageGadget == 0 || surface.dc == nullptr) {
+    fprintf(stderr, "frame_bench: the window, its gadget or a capture surface could not be made\n");
     return 1;
   }
+  HWND window = WindowGetHandle(app.mainWindow);
   int32_t x = WindowGetX(app.mainWindow) + app.gadgetOffsetX;
   int32_t y = WindowGetY(app.mainWindow) + app.gadgetOffsetY;
-  for (int i = 0; i < WarmupFrames; ++i) {
-    RenderFrame(x, y);
-    Pump();
+  auto changing = [&](int i) { return POINT{x + (i & 1), y}; };
+  auto still = [&](int) { return POINT{x, y}; };
+  TimeFrames(WarmupFrames, changing);
+
+  uint32_t drawnBefore = app.framesDrawn;
+  std::vector<double> frames = TimeFrames(TimedFrames, changing);
+  uint32_t changingDrawn = app.framesDrawn - drawnBefore;
+  drawnBefore = app.framesDrawn;
+  std::vector<double> unchanged = TimeFrames(TimedFrames, still);
+  uint32_t unchangedDrawn = app.framesDrawn - drawnBefore;
+  if (changingDrawn != TimedFrames || unchangedDrawn != 1) {
+    fprintf(stderr, "frame_bench: %u of %d changing frames and %u of %d unchanged ones were drawn "
+            "(expected all and one)\n", changingDrawn, TimedFrames, unchangedDrawn, TimedFrames);
+    return 1;
   }
 
-  std::vector<double> frames;
-  for (int i = 0; i < TimedFrames; ++i) {
-    double start = Now();
-    RenderFrame(x, y);
-    frames.push_back(Now() - start);
-    Pump();
-  }
-
-  const char* names[] = {"capture", "read-out", "refraction", "write-back", "gadget repaint"};
+  const char* names[] = {"capture", "copy-in", "refraction", "write-back", "gadget repaint"};
   std::vector<double> steps[5];
   for (int i = 0; i < TimedFrames; ++i) {
     double t[6];
     t[0] = Now();
-    CaptureScreen(x, y, LensWidth, LensHeight);
+    ScreenCaptureCopy(surface.dc, x + (i & 1), y, LensWidth, LensHeight, window);
     t[1] = Now();
-    ReadImagePixels(app.displayImage, captureBuffer);
+    GdiFlush();
+    if (memcmp(surface.pixels, captureBuffer, LensBufferBytes) != 0)
+      memcpy(captureBuffer, surface.pixels, LensBufferBytes);
     t[2] = Now();
     RefractFrame();
     t[3] = Now();
@@ -92,13 +133,15 @@ int main(int argc, char** argv) {
   }
   double total = 0;
   for (auto& s : steps) total += Percentile(s, 0.5);
-  printf("frames: %d warm-up, %d timed; each step then %d times on its own\n", WarmupFrames,
-         TimedFrames, TimedFrames);
+  printf("frames: %d warm-up, %d changing, %d unchanged; each step of a changing frame then %d "
+         "times on its own\n", WarmupFrames, TimedFrames, TimedFrames, TimedFrames);
   for (int s = 0; s < 5; ++s) {
     double median = Percentile(steps[s], 0.5);
     printf("%-15s median %.3f ms  p99 %.3f ms  (%2.0f%% of a frame)\n", names[s], median,
            Percentile(steps[s], 0.99), 100.0 * median / total);
   }
+  printf("unchanged frame: median %.3f ms; p99 %.3f ms\n", Percentile(unchanged, 0.5),
+         Percentile(unchanged, 0.99));
   printf("frame: median %.3f ms; p99 %.3f ms\n", Percentile(frames, 0.5), Percentile(frames, 0.99));
   fflush(stdout);
   EndRuntime();

@@ -89,10 +89,35 @@ static LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) 
   return CallWindowProcA(staticClassProc, control, message, wParam, lParam);
 }
 
+// The context that bitmaps are copied from, made at the first paint and kept for the process;
+// one paint at a time uses it.
+static HDC bitmapSource;
+static SRWLOCK bitmapSourceLock = SRWLOCK_INIT;
+
+// NOTE: DrawStateA makes and deletes a memory context for every bitmap it draws; under Wine that
+// made a quarter of the lens's 500 × 200 repaint (0.156 ms against 0.117 ms measured side by
+// side). Drawn in its normal state, a bitmap is a plain copy, so a colour bitmap is copied
+// through one context kept for the process, which gives the same pixels (a monochrome one would
+// take the target's colours in such a copy, and stays with DrawStateA). True when it was copied.
+static bool CopyBitmap(HDC dc, HBITMAP bitmap) {
+  BITMAP measured;
+  if (!GetObjectA(bitmap, sizeof measured, &measured) || measured.bmBitsPixel == 1) return false;
+  AcquireSRWLockExclusive(&bitmapSourceLock);
+  if (bitmapSource == nullptr) bitmapSource = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = bitmapSource != nullptr ? SelectObject(bitmapSource, bitmap) : nullptr;
+  if (previous != nullptr) {
+    BitBlt(dc, 0, 0, measured.bmWidth, measured.bmHeight, bitmapSource, 0, 0, SRCCOPY);
+    SelectObject(bitmapSource, previous);
+  }
+  ReleaseSRWLockExclusive(&bitmapSourceLock);
+  return previous != nullptr;
+}
+
 // Draws the picture at the client origin at its own size; nothing else is painted.
 static void PaintPicture(GadgetRecord* gadget, HDC dc) {
   if (gadget->state == 0) return;
   UINT kind = GetObjectType(reinterpret_cast<HGDIOBJ>(gadget->state)) == OBJ_BITMAP ? DST_BITMAP : DST_ICON;
+  if (kind == DST_BITMAP && CopyBitmap(dc, reinterpret_cast<HBITMAP>(gadget->state))) return;
   DrawStateA(dc, nullptr, nullptr, static_cast<LPARAM>(gadget->state), 0, 0, 0, 0, 0, kind);
 }
 

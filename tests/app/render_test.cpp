@@ -1,5 +1,6 @@
 // The application around the lens: its window, picture loading, pixel transfers, the move
 // callback and the frame guard.
+#include <math.h>
 #include <string.h>
 
 #include <atomic>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "backdrop_window.h"
 #include "gadget.h"
 #include "image.h"
 #include "lunetrix.h"
@@ -249,6 +251,110 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
     EXPECT_EQ(markedPixelsCopied(nullptr), LensPixels);
   }
   ImageFree(copy);
+}
+
+// The display image's pixels.
+std::vector<uint8_t> DisplayedPixels() {
+  std::vector<uint8_t> pixels(LensBufferBytes);
+  EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
+  return pixels;
+}
+
+// What the screen copy gives for the 500 × 200 rectangle at (x, y) beneath the program's window.
+std::vector<uint8_t> CaptureAt(int32_t x, int32_t y) {
+  std::vector<uint8_t> pixels(LensBufferBytes);
+  int32_t copy = ImageCreate(-1, LensWidth, LensHeight);
+  EXPECT_NE(copy, 0);
+  HDC target = DrawingBegin(ImageDrawingOutput(copy));
+  ScreenCaptureCopy(target, x, y, LensWidth, LensHeight, WindowGetHandle(app.mainWindow));
+  DrawingEnd();
+  EXPECT_EQ(ReadImagePixels(copy, pixels.data()), 1);
+  ImageFree(copy);
+  return pixels;
+}
+
+// A lens that leaves every pixel in place and passes each channel by factor / 256.
+void FlatLens(uint8_t factor) {
+  memset(captureBuffer, 128, LensBufferBytes);
+  memset(outputBuffer, factor, LensBufferBytes);
+  FillLensTable(captureBuffer, LensWidth, outputBuffer, LensWidth);
+}
+
+// The view a flat lens of that factor gives for a capture: each colour byte times factor / 256,
+// to the nearest whole number, ties to even.
+std::vector<uint8_t> FlatView(const std::vector<uint8_t>& capture, uint8_t factor) {
+  std::vector<uint8_t> view(capture.size());
+  for (size_t i = 0; i < capture.size(); ++i)
+    view[i] = static_cast<uint8_t>(lrint(capture[i] * (factor / 256.0)));
+  return view;
+}
+
+// A frame whose capture and lens are the last drawn frame's is skipped, and the display image
+// keeps the drawn picture, never the raw capture; another capture or a new lens draws in full.
+// A place outside the window is read from the screen at every frame, so an unchanged one is
+// found by comparing the copy; the window's own place is taken from the screen copy alone (under
+// Wine, the cache), and a still one is found unchanged before anything is copied.
+TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
+  BackdropWindow backdrop("Render test backdrop", PaintScene);  // the screen around the window
+  ASSERT_NE(backdrop.window(), nullptr);
+  // NOTE: on Xvfb without a window manager the backdrop, shown last, covers the window on the
+  // screen whatever its place in the window order; the window is raised above it again.
+  SetWindowPos(WindowGetHandle(app.mainWindow), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  Flush();
+  FlatLens(255);
+  RECT gadget;
+  ASSERT_TRUE(GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget));
+  const POINT outside{650, 420}, beneath{gadget.left, gadget.top};
+  uint32_t drawn = app.framesDrawn, skipped = app.framesSkipped;
+  auto expectCounts = [&](uint32_t moreDrawn, uint32_t moreSkipped, const char* step) {
+    drawn += moreDrawn;
+    skipped += moreSkipped;
+    EXPECT_EQ(app.framesDrawn, drawn) << step;
+    EXPECT_EQ(app.framesSkipped, skipped) << step;
+  };
+
+  RenderFrame(outside.x, outside.y);
+  expectCounts(1, 0, "a first frame is drawn");
+  std::vector<uint8_t> seen = CaptureAt(outside.x, outside.y);
+  std::vector<uint8_t> view = FlatView(seen, 255);
+  EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
+  ASSERT_NE(ComparePixels(view, seen, LensWidth, LensHeight, 3), "") << "a lens that changes nothing";
+  RenderFrame(outside.x, outside.y);
+  expectCounts(0, 1, "the same screen again");
+  EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
+
+  RenderFrame(outside.x + 1, outside.y);
+  expectCounts(1, 0, "the screen a pixel over");
+  std::vector<uint8_t> shifted = FlatView(CaptureAt(outside.x + 1, outside.y), 255);
+  ASSERT_NE(shifted, view) << "the backdrop must differ a pixel over";
+  EXPECT_EQ(ComparePixels(shifted, DisplayedPixels(), LensWidth, LensHeight, 3), "");
+
+  FlatLens(200);
+  RenderFrame(outside.x + 1, outside.y);
+  expectCounts(1, 0, "a new lens");
+  view = FlatView(CaptureAt(outside.x + 1, outside.y), 200);
+  ASSERT_NE(view, shifted) << "the new lens must show otherwise";
+  EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
+
+  RenderFrame(beneath.x, beneath.y);
+  expectCounts(1, 0, "the window's own place");
+  std::vector<uint8_t> still = DisplayedPixels();
+  for (int i = 0; i < 3; ++i) RenderFrame(beneath.x, beneath.y);
+  expectCounts(0, 3, "the window's own place, standing still");
+  EXPECT_EQ(ComparePixels(FlatView(CaptureAt(beneath.x, beneath.y), 200), still, LensWidth,
+                          LensHeight, 3), "");
+  RenderFrame(outside.x + 1, outside.y);
+  expectCounts(1, 0, "back outside");
+  EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
+
+  // A repaint for any other reason shows the lens.
+  HWND control = GadgetGetHandle(app.imageGadget);
+  InvalidateRect(control, nullptr, FALSE);
+  UpdateWindow(control);
+  Flush();
+  Picture shown = ReadScreen(gadget);
+  ASSERT_EQ(shown.bytes.size(), view.size());
+  EXPECT_EQ(ComparePixels(view, shown.bytes, LensWidth, LensHeight, 3), "");
 }
 
 TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
