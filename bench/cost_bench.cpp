@@ -30,8 +30,10 @@
 #include <string>
 
 #include "backdrop_window.h"
+#include "clock.h"
 #include "lunetrix.h"
 #include "process_probe.h"
+#include "process_window.h"
 #include "window.h"
 
 constexpr int32_t DefaultPhaseSeconds = 20;
@@ -60,16 +62,8 @@ volatile uint32_t floorTurns;
 }
 
 // ---------------------------------------------------------------------------------------------
-// Time and the backdrop's messages
+// The backdrop's messages
 // ---------------------------------------------------------------------------------------------
-
-static double NowMs(void) {
-  static LARGE_INTEGER frequency;
-  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / frequency.QuadPart;
-}
 
 // Handles this process's messages (the backdrop's) until the time `until` (NowMs) has come.
 static void PumpUntil(double until) {
@@ -133,23 +127,6 @@ static Count Take(const Subject& subject, bool withMemory) {
   return count;
 }
 
-struct FindContext {
-  DWORD pid;
-  const char* title;
-  HWND found;
-};
-
-static BOOL CALLBACK FindWindowOf(HWND window, LPARAM context) {
-  auto* find = reinterpret_cast<FindContext*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  char title[64] = "";
-  GetWindowTextA(window, title, sizeof title);
-  if (pid != find->pid || strcmp(title, find->title) != 0 || !IsWindowVisible(window)) return TRUE;
-  find->found = window;
-  return FALSE;
-}
-
 // Starts the program in folder and waits (up to 20 s) for its window with that title.
 static bool Start(Subject* subject, const std::string& command, const char* folder, const char* title) {
   STARTUPINFOA startup{};
@@ -160,12 +137,11 @@ static bool Start(Subject* subject, const std::string& command, const char* fold
     fprintf(stderr, "cost: cannot start %s\n", command.c_str());
     return false;
   }
-  FindContext find{subject->process.dwProcessId, title, nullptr};
-  for (double until = NowMs() + 20000; find.found == nullptr && NowMs() < until;) {
+  subject->window = nullptr;
+  for (double until = NowMs() + 20000; subject->window == nullptr && NowMs() < until;) {
     PumpUntil(NowMs() + 50);
-    EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&find));
+    subject->window = FindProcessWindow(subject->process.dwProcessId, title);
   }
-  subject->window = find.found;
   if (subject->window == nullptr) {
     fprintf(stderr, "cost: %s showed no window \"%s\"\n", subject->name, title);
     return false;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "backdrop_window.h"
+#include "clock.h"
 #include "gadget.h"
 #include "image.h"
 #include "lunetrix.h"
@@ -23,14 +24,6 @@
 
 constexpr int WarmupFrames = 50;
 constexpr int TimedFrames = 1000;
-
-static double Now(void) {
-  static LARGE_INTEGER frequency;
-  if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / frequency.QuadPart;
-}
 
 static double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
@@ -50,9 +43,9 @@ static std::vector<double> TimeFrames(int count, Place place) {
   std::vector<double> times;
   for (int i = 0; i < count; ++i) {
     POINT at = place(i);
-    double start = Now();
+    double start = NowMs();
     RenderFrame(at.x, at.y);
-    times.push_back(Now() - start);
+    times.push_back(NowMs() - start);
     Pump();
   }
   return times;
@@ -115,19 +108,19 @@ int main(int argc, char** argv) {
   std::vector<double> steps[5];
   for (int i = 0; i < TimedFrames; ++i) {
     double t[6];
-    t[0] = Now();
+    t[0] = NowMs();
     ScreenCaptureCopy(surface.dc, x + (i & 1), y, LensWidth, LensHeight, window);
-    t[1] = Now();
+    t[1] = NowMs();
     GdiFlush();
     if (memcmp(surface.pixels, captureBuffer, LensBufferBytes) != 0)
       memcpy(captureBuffer, surface.pixels, LensBufferBytes);
-    t[2] = Now();
+    t[2] = NowMs();
     RefractFrame();
-    t[3] = Now();
+    t[3] = NowMs();
     WriteImagePixels(outputBuffer, app.displayImage);
-    t[4] = Now();
+    t[4] = NowMs();
     GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
-    t[5] = Now();
+    t[5] = NowMs();
     for (int s = 0; s < 5; ++s) steps[s].push_back(t[s + 1] - t[s]);
     Pump();
   }

@@ -2,6 +2,7 @@
 #include "driver.h"
 
 #include "platform.h"
+#include "process_window.h"
 
 // ---------------------------------------------------------------------------------------------
 // Backdrop
@@ -53,32 +54,14 @@ Lunetrix::~Lunetrix() {
   CloseHandle(process_.hProcess);
 }
 
-struct FindContext {
-  DWORD pid;
-  HWND found;
-};
-
-static BOOL CALLBACK FindMainWindow(HWND window, LPARAM context) {
-  auto* find = reinterpret_cast<FindContext*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  char title[32] = "";
-  GetWindowTextA(window, title, sizeof title);
-  if (pid == find->pid && strcmp(title, "Lunetrix") == 0 && IsWindowVisible(window)) {
-    find->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 HWND Lunetrix::WaitForWindow() {
   if (!started()) return nullptr;
-  FindContext find{process_.dwProcessId, nullptr};
+  HWND found = nullptr;
   PumpUntil([&] {
-    EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&find));
-    return find.found != nullptr || WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
+    found = FindProcessWindow(process_.dwProcessId, "Lunetrix");
+    return found != nullptr || WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0;
   }, 20000);
-  window_ = find.found;
+  window_ = found;
   return window_;
 }
 
