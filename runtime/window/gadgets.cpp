@@ -9,7 +9,8 @@
 // - A thread's list block is owned by its gadget state from the slice's init to its free.
 // - A gadget is live from GadgetAttach until its control's WM_NCDESTROY. While live, its
 //   control's "XR_ID" holds its number and its record's handle is the control; so does GWL_ID,
-//   unless someone changed it, which the subclass procedure does not depend on.
+//   unless someone changed it, which the subclass procedure does not depend on (it takes GWL_ID
+//   only when that number's record names the control, and "XR_ID" otherwise).
 // - After WM_NCDESTROY the control's GWL_ID is -1 and "XR_ID" is gone, so late messages go to
 //   DefWindowProcA and no gadget operation is ever handed the control again.
 // - A control is handed to a gadget operation only when its record names that very control: a
@@ -123,9 +124,14 @@ static int32_t GadgetNumberOf(HWND control) {
 }
 
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  // By its property, not GWL_ID, which anyone may change.
-  int32_t id = GadgetNumberOf(control);
+  // GWL_ID is read in the process; "XR_ID", which holds even when someone changed GWL_ID, costs a
+  // round trip to the wine server for every message, so it is asked only when GWL_ID fails.
+  int32_t id = GetWindowLongA(control, GWL_ID);
   GadgetRecord* record = LiveGadget(control, id);
+  if (record == nullptr) {
+    id = GadgetNumberOf(control);
+    record = LiveGadget(control, id);
+  }
   // Released, or a record of another control: no procedure to pass on to.
   if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
   LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);

@@ -183,6 +183,75 @@ TEST_F(ImageGadget, SettingStateReturnsTheHandleAndZeroClearsThePicture) {
   EXPECT_EQ(GadgetSetState(12345, ImageGetHandle(image)), 0);  // no such gadget
 }
 
+// A bitmap of bitCount bits per pixel (a 16-bit one as 5-5-5, smaller ones with a palette of
+// varied colours) holding the pattern as that format keeps it.
+HBITMAP PatternBitmap(int bitCount, int width, int height) {
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+  } info = {};
+  info.header = {sizeof info.header, width, -height, 1, static_cast<WORD>(bitCount), BI_RGB, 0, 0,
+                 0, 0, 0};
+  for (int i = 0; i < 256; ++i)
+    info.colours[i] = {static_cast<BYTE>(i * 37), static_cast<BYTE>(i * 11), static_cast<BYTE>(i * 5), 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
+  if (bitmap == nullptr) return nullptr;
+  std::vector<uint32_t> pattern(size_t(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      COLORREF c = PatternColour(x, y);
+      pattern[size_t(y) * width + x] = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
+    }
+  BITMAPINFO top = TopDown32(width, height);
+  HDC dc = GetDC(nullptr);
+  SetDIBits(dc, bitmap, 0, height, pattern.data(), &top, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  return bitmap;
+}
+
+// A colour bitmap of any depth shows as a plain copy of it onto the screen shows it.
+TEST_F(ImageGadget, ShowsBitmapsOfEveryColourDepthAsACopyShows) {
+  ASSERT_TRUE(BringToFront(native));
+  const int width = 120, height = 50;
+  int32_t gadget = ImageGadgetCreate(-1, 10, 10, width, height, nullptr);
+  ASSERT_NE(gadget, 0);
+  HWND control = GadgetGetHandle(gadget);
+  for (int bitCount : {4, 8, 16, 24, 32}) {
+    SCOPED_TRACE(std::to_string(bitCount) + " bits per pixel");
+    HBITMAP bitmap = PatternBitmap(bitCount, width, height);
+    ASSERT_NE(bitmap, nullptr);
+    // What a copy of the bitmap onto a 32-bit surface gives.
+    HDC source = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(source, bitmap);
+    BITMAPINFO info = TopDown32(width, height);
+    void* bits = nullptr;
+    HBITMAP surface = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC target = CreateCompatibleDC(nullptr);
+    HGDIOBJ targetPrevious = SelectObject(target, surface);
+    BitBlt(target, 0, 0, width, height, source, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::vector<uint8_t> expected(static_cast<uint8_t*>(bits),
+                                  static_cast<uint8_t*>(bits) + size_t(width) * height * 4);
+    SelectObject(target, targetPrevious);
+    DeleteDC(target);
+    DeleteObject(surface);
+    SelectObject(source, previous);
+    DeleteDC(source);
+
+    GadgetSetState(gadget, static_cast<int32_t>(reinterpret_cast<intptr_t>(bitmap)));
+    RECT shownRect;
+    GetWindowRect(control, &shownRect);
+    Picture shown = ReadScreen(shownRect);
+    ASSERT_EQ(shown.width, width);
+    ASSERT_EQ(shown.height, height);
+    EXPECT_EQ(ComparePixels(expected, shown.bytes, width, height, 3), "");
+    GadgetSetState(gadget, 0);
+    DeleteObject(bitmap);
+  }
+}
+
 TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   std::vector<uint8_t> andMask(32 * 32 / 8, 0x00), colour(32 * 32 * 4);
   for (int i = 0; i < 32 * 32; ++i) {
