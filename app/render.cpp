@@ -42,13 +42,7 @@ static DrawnFrame drawn;
 // Makes the capture surface at the first frame; false when the system cannot give it.
 static bool PrepareSurface(void) {
   if (surface.dc != nullptr) return true;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = LensWidth;
-  info.bmiHeader.biHeight = -LensHeight;  // rows from the top
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = ImageTopDownInfo(LensWidth, LensHeight, 32);
   void* pixels = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
   HDC dc = CreateCompatibleDC(nullptr);

@@ -57,8 +57,7 @@ struct Surface {
   HDC dc = nullptr;
   uint8_t* pixels = nullptr;
   Surface() {
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof info.bmiHeader, LensWidth, -LensHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = ImageTopDownInfo(LensWidth, LensHeight, 32);
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap == nullptr) return;

@@ -106,16 +106,10 @@ static SRWLOCK paintPixelsLock = SRWLOCK_INIT;
 static bool CopyBitmap(HDC dc, HBITMAP bitmap) {
   BITMAP measured;
   if (!GetObjectA(bitmap, sizeof measured, &measured) || measured.bmBitsPixel == 1) return false;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = measured.bmWidth;
-  info.bmiHeader.biHeight = -measured.bmHeight;  // rows from the top
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   if (measured.bmWidth <= 0 || measured.bmHeight <= 0 ||
       measured.bmWidth > static_cast<LONG>(PaintPixelsLimit / 4 / measured.bmHeight))
     return false;
+  BITMAPINFO info = ImageTopDownInfo(measured.bmWidth, measured.bmHeight, 32);
   size_t bytes = static_cast<size_t>(measured.bmWidth) * static_cast<size_t>(measured.bmHeight) * 4;
   AcquireSRWLockExclusive(&paintPixelsLock);
   if (bytes > paintPixelsBytes) {

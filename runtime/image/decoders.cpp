@@ -106,18 +106,6 @@ static int64_t RowPitch(int32_t result, int32_t width) {
   return 3 * static_cast<int64_t>(width) + width % 4;
 }
 
-// A top-down BI_RGB header for the decoded rows (header and one zero colour entry).
-static BITMAPINFO DecodedRowsInfo(int32_t result, int32_t width, int32_t height) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = result == 2 ? 32 : 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
-
 // Turns the decoded rows into a compatible bitmap of the display; the bitmap, or 0.
 static HBITMAP RowsToDisplayFormat(HDC display, const BITMAPINFO* info, const void* rows) {
   int32_t width = info->bmiHeader.biWidth, height = -info->bmiHeader.biHeight;
@@ -171,7 +159,7 @@ HBITMAP DecodeToBitmap(int32_t result, int32_t flags) {
     AbandonDecoding();
     return nullptr;
   }
-  BITMAPINFO info = DecodedRowsInfo(result, width, height);
+  BITMAPINFO info = ImageTopDownInfo(width, height, result == 2 ? 32 : 24);
   HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
   if (display == nullptr) {
     AbandonDecoding();

@@ -41,6 +41,9 @@ int32_t ImageGetHandle(int32_t number);
 // a monochrome icon, by the upper half of its mask. 1 when *measured was filled; 0 when the
 // system cannot say (a null or deleted handle, for instance).
 int32_t ImageMeasure(HANDLE picture, BITMAP* measured);
+// The header of width × height pixels of bitCount bits, rows from the top, BI_RGB, as GetDIBits,
+// SetDIBits and DIB sections take it (its one colour entry zero).
+BITMAPINFO ImageTopDownInfo(int32_t width, int32_t height, int32_t bitCount);
 
 // ---------------------------------------------------------------------------------------------
 // Drawing output

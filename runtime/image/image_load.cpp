@@ -63,6 +63,17 @@ int32_t ImageMeasure(HANDLE picture, BITMAP* measured) {
   return MeasureIcon(static_cast<HICON>(picture), measured);
 }
 
+BITMAPINFO ImageTopDownInfo(int32_t width, int32_t height, int32_t bitCount) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = static_cast<WORD>(bitCount);
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
 // An icon file at its own size; null when the system does not take the file as an icon.
 static HICON LoadIconFile(const char* path, BITMAP* measured) {
   auto icon = static_cast<HICON>(

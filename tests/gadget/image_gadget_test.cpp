@@ -17,9 +17,8 @@ namespace {
 // The colour of pixel (x, y) of the test pictures: no two neighbours alike.
 COLORREF PatternColour(int x, int y) { return RGB(x * 5 + y, y * 3, (x ^ y) * 7); }
 
-// A display-format image of width × height painted with the pattern; its number.
-int32_t PatternImage(int32_t width, int32_t height) {
-  int32_t image = ImageCreate(-1, width, height);
+// Sets the pattern on a bitmap of width × height, as its format keeps it.
+void PaintPattern(HBITMAP bitmap, int32_t width, int32_t height) {
   std::vector<uint32_t> pixels(size_t(width) * height);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
@@ -28,9 +27,14 @@ int32_t PatternImage(int32_t width, int32_t height) {
     }
   BITMAPINFO info = TopDown32(width, height);
   HDC dc = GetDC(nullptr);
-  SetDIBits(dc, reinterpret_cast<HBITMAP>(ImageGetHandle(image)), 0, height, pixels.data(), &info,
-            DIB_RGB_COLORS);
+  SetDIBits(dc, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
   ReleaseDC(nullptr, dc);
+}
+
+// A display-format image of width × height painted with the pattern; its number.
+int32_t PatternImage(int32_t width, int32_t height) {
+  int32_t image = ImageCreate(-1, width, height);
+  PaintPattern(reinterpret_cast<HBITMAP>(ImageGetHandle(image)), width, height);
   return image;
 }
 
@@ -197,17 +201,7 @@ HBITMAP PatternBitmap(int bitCount, int width, int height) {
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS,
                                     &bits, nullptr, 0);
-  if (bitmap == nullptr) return nullptr;
-  std::vector<uint32_t> pattern(size_t(width) * height);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      COLORREF c = PatternColour(x, y);
-      pattern[size_t(y) * width + x] = GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c);
-    }
-  BITMAPINFO top = TopDown32(width, height);
-  HDC dc = GetDC(nullptr);
-  SetDIBits(dc, bitmap, 0, height, pattern.data(), &top, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
+  if (bitmap != nullptr) PaintPattern(bitmap, width, height);
   return bitmap;
 }
 
