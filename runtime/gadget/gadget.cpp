@@ -1,6 +1,7 @@
 // The gadget library: its start-up step and the operations that reach any gadget by its number
 // through its gadget type.
 #include "gadget.h"
+#include "gadget_kind.h"
 
 #include <commctrl.h>
 

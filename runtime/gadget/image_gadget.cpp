@@ -12,6 +12,7 @@
 // the capture (another window takes it, the control goes) ends both states, and so does a move
 // that finds the left button up. The capture is let go once neither state is pending.
 #include "gadget.h"
+#include "gadget_kind.h"
 
 #include "image.h"
 
@@ -100,9 +101,9 @@ static SRWLOCK paintPixelsLock = SRWLOCK_INIT;
 // bitmap into any memory context asks the wine server three times whether the display changed.
 // Under Wine each request waits for the server, and a waiting core that slept wakes slowly.
 // Drawn in its normal state a colour bitmap is a plain copy, so its pixels are read out and set
-// on the control, which selects nothing: three requests fewer, and the lens's 500 × 200 repaint
-// went from 0.80 to 0.63 ms measured side by side on an idle machine. A monochrome bitmap would
-// take the target's colours in such a copy, and stays with DrawStateA. True when it was copied.
+// on the control, which selects nothing: three requests fewer for every repaint of the lens. A
+// monochrome bitmap would take the target's colours in such a copy, and stays with DrawStateA.
+// True when it was copied.
 static bool CopyBitmap(HDC dc, HBITMAP bitmap) {
   BITMAP measured;
   if (!GetObjectA(bitmap, sizeof measured, &measured) || measured.bmBitsPixel == 1) return false;
@@ -162,7 +163,7 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
       SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
     // Invalidated and painted before returning, as InvalidateRect and UpdateWindow would; the
     // control has no children of its own to look through, and not looking saves a wine-server
-    // request per frame (0.73–0.82 → 0.67–0.72 ms per lens frame measured on an idle machine).
+    // request per frame.
     RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_NOCHILDREN);
   }
   return reinterpret_cast<LRESULT>(picture);
@@ -201,7 +202,8 @@ static void CaptureLost(GadgetRecord* gadget, HWND control) {
 
 // While a left press is pending: a move with the left button up ends it, a move past the drag
 // thresholds starts a drag.
-static void DragTest(GadgetRecord* gadget, HWND control, WPARAM wParam, LPARAM lParam) {
+static void DragTest(GadgetRecord* gadget, int32_t number, HWND control, WPARAM wParam,
+                     LPARAM lParam) {
   if (!gadget->dragPending) return;
   int32_t dx = static_cast<int16_t>(LOWORD(lParam)) - gadget->pressX;
   int32_t dy = static_cast<int16_t>(HIWORD(lParam)) - gadget->pressY;
@@ -210,12 +212,13 @@ static void DragTest(GadgetRecord* gadget, HWND control, WPARAM wParam, LPARAM l
   if ((wParam & MK_LBUTTON) != 0 && !beyond) return;
   gadget->dragPending = 0;
   ReleaseCaptureIfIdle(gadget, control);
-  if ((wParam & MK_LBUTTON) != 0) GadgetPostEvent(control, ImageGadgetDragStart);
+  if ((wParam & MK_LBUTTON) != 0) GadgetPostEvent(control, number, ImageGadgetDragStart);
 }
 
 // The window procedure image gadgets are subclassed with, below GadgetSubclassProc.
 static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  GadgetRecord* gadget = GadgetOfControl(control);
+  int32_t number;
+  GadgetRecord* gadget = GadgetOfControl(control, &number);
   if (gadget == nullptr) return PassOn(control, message, wParam, lParam);
   switch (message) {
     case WM_ENABLE: {
@@ -244,7 +247,7 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
       return static_cast<LRESULT>(gadget->state);
     }
     case WM_MOUSEMOVE: {
-      DragTest(gadget, control, wParam, lParam);
+      DragTest(gadget, number, control, wParam, lParam);
       return PassOn(control, message, wParam, lParam);
     }
     case WM_LBUTTONDOWN: {
@@ -262,16 +265,16 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
       return PassOn(control, message, wParam, lParam);
     }
     case WM_LBUTTONDBLCLK: {
-      GadgetPostEvent(control, ImageGadgetLeftDoubleClick);
+      GadgetPostEvent(control, number, ImageGadgetLeftDoubleClick);
       return 0;
     }
     case WM_RBUTTONUP: {
       if (EndRightDoubleClick(control)) ReleaseCaptureIfIdle(gadget, control);
-      else GadgetPostEvent(control, ImageGadgetRightClick);
+      else GadgetPostEvent(control, number, ImageGadgetRightClick);
       return 0;
     }
     case WM_RBUTTONDBLCLK: {
-      GadgetPostEvent(control, ImageGadgetRightDoubleClick);
+      GadgetPostEvent(control, number, ImageGadgetRightDoubleClick);
       SetPropA(control, RightDoubleClickProperty, reinterpret_cast<HANDLE>(1));
       HoldCapture(control);
       return 0;

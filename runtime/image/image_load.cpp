@@ -40,45 +40,11 @@ static HBITMAP LoadBitmapFile(const char* path, int32_t flags, BITMAP* measured)
   return LoadBitmapFileAs(path, LR_LOADFROMFILE, measured);
 }
 
-// Measures an icon by its colour bitmap, or, for a monochrome icon, by its mask (whose upper
-// half is the AND mask and lower half the XOR image); 1 when measured, else 0.
-static int32_t MeasureIcon(HICON icon, BITMAP* measured) {
-  ICONINFO parts = {};
-  if (!GetIconInfo(icon, &parts)) return 0;
-  int32_t got = 0;
-  if (parts.hbmColor != nullptr) {
-    got = GetObjectA(parts.hbmColor, sizeof *measured, measured);
-  } else if (parts.hbmMask != nullptr) {
-    got = GetObjectA(parts.hbmMask, sizeof *measured, measured);
-    if (got != 0) measured->bmHeight /= 2;
-  }
-  if (parts.hbmMask != nullptr) DeleteObject(parts.hbmMask);
-  if (parts.hbmColor != nullptr) DeleteObject(parts.hbmColor);
-  return got != 0;
-}
-
-int32_t ImageMeasure(HANDLE picture, BITMAP* measured) {
-  if (GetObjectType(picture) == OBJ_BITMAP)
-    return GetObjectA(picture, sizeof *measured, measured) != 0;
-  return MeasureIcon(static_cast<HICON>(picture), measured);
-}
-
-BITMAPINFO ImageTopDownInfo(int32_t width, int32_t height, int32_t bitCount) {
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = static_cast<WORD>(bitCount);
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
-
 // An icon file at its own size; null when the system does not take the file as an icon.
 static HICON LoadIconFile(const char* path, BITMAP* measured) {
   auto icon = static_cast<HICON>(
       LoadImageA(ModuleInstance, path, IMAGE_ICON, 0, 0, LR_LOADFROMFILE));
-  if (icon != nullptr) MeasureIcon(icon, measured);
+  if (icon != nullptr) ImageMeasure(icon, measured);
   return icon;
 }
 

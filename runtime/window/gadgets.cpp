@@ -9,8 +9,9 @@
 // - A thread's list block is owned by its gadget state from the slice's init to its free.
 // - A gadget is live from GadgetAttach until its control's WM_NCDESTROY. While live, its
 //   control's "XR_ID" holds its number and its record's handle is the control; so does GWL_ID,
-//   unless someone changed it, which the subclass procedure does not depend on (it takes GWL_ID
-//   only when that number's record names the control, and "XR_ID" otherwise).
+//   unless someone changed it, which nothing depends on: GadgetOfControl, the one way from a
+//   control to its gadget, takes GWL_ID only when that number's record names the control, and
+//   "XR_ID" otherwise.
 // - After WM_NCDESTROY the control's GWL_ID is -1 and "XR_ID" is gone, so late messages go to
 //   DefWindowProcA and no gadget operation is ever handed the control again.
 // - A control is handed to a gadget operation only when its record names that very control: a
@@ -80,8 +81,22 @@ static GadgetRecord* LiveGadget(HWND control, int32_t id) {
   return record != nullptr && record->handle == control ? record : nullptr;
 }
 
-GadgetRecord* GadgetOfControl(HWND control) {
-  return LiveGadget(control, GetWindowLongA(control, GWL_ID));
+// The gadget number that control carries in "XR_ID" (0 when it has none).
+static int32_t GadgetNumberOf(HWND control) {
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
+}
+
+GadgetRecord* GadgetOfControl(HWND control, int32_t* number) {
+  // GWL_ID is read in the process; "XR_ID", which holds even when someone changed GWL_ID, costs a
+  // round trip to the wine server for every message, so it is asked only when GWL_ID fails.
+  int32_t id = GetWindowLongA(control, GWL_ID);
+  GadgetRecord* record = LiveGadget(control, id);
+  if (record == nullptr) {
+    id = GadgetNumberOf(control);
+    record = LiveGadget(control, id);
+  }
+  *number = record != nullptr ? id : -1;
+  return record;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,20 +133,9 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
   ObjectRelease(GadgetTable, id);
 }
 
-// The gadget number that control carries in "XR_ID" (0 when it has none).
-static int32_t GadgetNumberOf(HWND control) {
-  return static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(control, GadgetIdProperty)));
-}
-
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  // GWL_ID is read in the process; "XR_ID", which holds even when someone changed GWL_ID, costs a
-  // round trip to the wine server for every message, so it is asked only when GWL_ID fails.
-  int32_t id = GetWindowLongA(control, GWL_ID);
-  GadgetRecord* record = LiveGadget(control, id);
-  if (record == nullptr) {
-    id = GadgetNumberOf(control);
-    record = LiveGadget(control, id);
-  }
+  int32_t id;
+  GadgetRecord* record = GadgetOfControl(control, &id);
   // Released, or a record of another control: no procedure to pass on to.
   if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
   LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
@@ -160,24 +164,15 @@ void GadgetRelease(int32_t number) {
 
 LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
   if (control == nullptr) return NotHandled;
-  int32_t id = GadgetNumberOf(control);
-  if (id != GetWindowLongA(control, GWL_ID)) return NotHandled;
-  GadgetRecord* record = LiveGadget(control, id);
+  int32_t id;
+  GadgetRecord* record = GadgetOfControl(control, &id);
   if (record == nullptr || record->type == nullptr || record->type->notify == nullptr)
     return NotHandled;
   return record->type->notify(record, parent, message, wParam, lParam);
 }
 
-HWND OwningWindow(HWND window) {
-  HWND last = window;
-  for (HWND w = window; w != nullptr; w = GetParent(w)) {
-    if (WindowNumberOf(w) != -1) return w;
-    last = w;
-  }
-  return last;
-}
+HWND OwningWindow(HWND window) { return FindRuntimeWindow(window).window; }
 
-void GadgetPostEvent(HWND control, int32_t type) {
-  PostMessageA(OwningWindow(control), GadgetEventMessage,
-               static_cast<WPARAM>(GetWindowLongA(control, GWL_ID)), type);
+void GadgetPostEvent(HWND control, int32_t number, int32_t type) {
+  PostMessageA(OwningWindow(control), GadgetEventMessage, static_cast<WPARAM>(number), type);
 }

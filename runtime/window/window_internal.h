@@ -2,7 +2,14 @@
 // part of the runtime's interface (tests of the internals include it on purpose).
 #pragma once
 
+#include "gadget_kind.h"
 #include "window.h"
+
+// Private window messages (wParam, lParam as noted); the drop messages are in window.h and the
+// gadget forward message in gadget_kind.h.
+constexpr UINT IconCallbackMessage = 12501;   // item number, a mouse message number
+constexpr UINT IconEventMessage = 12502;      // item number, a mouse message number
+constexpr UINT GadgetEventMessage = 13103;    // gadget number, gadget event type
 
 // Window properties that tie native windows to runtime objects.
 constexpr const char* WindowIdProperty = "XR_WindowID";    // window number + 1
@@ -33,8 +40,8 @@ struct QueuedEvent {
 };
 static_assert(sizeof(QueuedEvent) == 12, "a queued event is three 32-bit fields");
 
-// A thread's event state, zero-filled on the thread's first use. The ten fields of the design
-// come first; the rest keeps what a call could not hand out yet.
+// A thread's event state, zero-filled on the thread's first use. The first ten fields keep the
+// event record's fixed layout; the rest keeps what a call could not hand out yet.
 struct WindowThreadState {
   int32_t eventItem;        // item of the last event: gadget, menu command or icon number
   int32_t eventWindow;      // window number of the last examined message or event; -1 none
@@ -51,7 +58,7 @@ struct WindowThreadState {
   MSG heldMessage;          // taken from the thread's queue, delivered by the next EventWait
 };
 static_assert(offsetof(WindowThreadState, queueHead) == 24, "thread state layout is fixed");
-static_assert(offsetof(WindowThreadState, dropData) == 36, "the design's ten fields come first");
+static_assert(offsetof(WindowThreadState, dropData) == 36, "the fixed ten fields come first");
 
 // A drop data record is six 32-bit fields; the sixth names a second block owned with it.
 constexpr int32_t DropDataFields = 6;
@@ -91,6 +98,21 @@ inline int32_t WindowNumberOf(HWND window) {
   auto value = reinterpret_cast<intptr_t>(GetPropA(window, WindowIdProperty));
   return value == 0 ? -1 : static_cast<int32_t>(value - 1);
 }
+// The window a message or a control belongs to: the nearest from window upwards that carries a
+// window number, and that number; with none, number -1 and the topmost ancestor.
+struct RuntimeWindow {
+  HWND window;
+  int32_t number;
+};
+inline RuntimeWindow FindRuntimeWindow(HWND window) {
+  HWND last = window;
+  for (HWND w = window; w != nullptr; w = GetParent(w)) {
+    int32_t number = WindowNumberOf(w);
+    if (number != -1) return {w, number};
+    last = w;
+  }
+  return {last, -1};
+}
 
 // ---------------------------------------------------------------------------------------------
 // Window records
@@ -99,8 +121,42 @@ inline int32_t WindowNumberOf(HWND window) {
 // A runtime window's final message (WM_NCDESTROY) arrived and WindowClose is not what destroys
 // it: its record, number and accelerators go now, its class as soon as the window is gone.
 void WindowDestroyed(HWND window);
-// Unregisters the classes of windows destroyed by other means, now that they are gone.
+
+// ---------------------------------------------------------------------------------------------
+// Window classes
+// ---------------------------------------------------------------------------------------------
+
+constexpr int WindowClassNameSize = 32;  // "WindowClass_" and a signed 32-bit number
+
+// Start-up: the icon and cursor every window class gets.
+void WindowClassesInit(void);
+// Registers the class of window number and writes its name into name; a failure shows as the
+// creation that follows failing.
+void WindowClassRegister(char (&name)[WindowClassNameSize], int32_t number);
+// Unregisters the class of window number, whose window is gone.
+void WindowClassUnregister(int32_t number);
+// The window of number was destroyed by other means and is in its last message: its class goes
+// once the window is gone.
+void WindowClassUnregisterLater(int32_t number);
+// Unregisters the classes waiting for their windows, now that they are gone.
 void UnregisterWaitingClasses(void);
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+// ---------------------------------------------------------------------------------------------
+
+// Bits of the caller's window flags that choose where a new window stands.
+constexpr uint32_t WindowPlacementBits = WindowCentreOnScreen | WindowCentreOnParent;
+
+// Where and how large a new window's outer frame is created.
+struct Placement {
+  int32_t x, y;           // outer top-left corner
+  int32_t width, height;  // outer size
+};
+// The outer frame for a client area of width × height at (x, y) under the caller's flags (its
+// styles and placement bits) and parent.
+Placement PlaceWindow(int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags,
+                      HWND parent);
 
 // ---------------------------------------------------------------------------------------------
 // The window procedure
@@ -154,8 +210,8 @@ void SizingTrack(SizingState* state, int32_t x, int32_t y);
 void SizingKeyStep(SizingState* state, HWND window, int32_t x, int32_t y);
 // Moves the window to the screen rectangle (a child window in its parent's coordinates).
 void SizingApply(HWND window, int32_t left, int32_t top, int32_t right, int32_t bottom);
-// Puts the cursor at (x, y) on the screen with the shared system cursor of number shape.
-void CursorPlace(int32_t shape, int32_t x, int32_t y);
+// Puts the cursor at (x, y) on the screen with the shared system cursor shape (an IDC_ name).
+void CursorPlace(LPCSTR shape, int32_t x, int32_t y);
 
 // ---------------------------------------------------------------------------------------------
 // Keyboard navigation

@@ -20,11 +20,9 @@ struct MessageTarget {
 
 // The runtime window of hwnd: hwnd's own, or that of the nearest ancestor that has one.
 static MessageTarget FindTarget(HWND hwnd) {
-  for (HWND w = hwnd; w != nullptr; w = GetParent(w)) {
-    int32_t number = WindowNumberOf(w);
-    if (number != -1) return {number, WindowFind(number), w};
-  }
-  return {-1, nullptr, nullptr};
+  RuntimeWindow found = FindRuntimeWindow(hwnd);
+  if (found.number == -1) return {-1, nullptr, nullptr};
+  return {found.number, WindowFind(found.number), found.window};
 }
 
 // The callback asked about target's messages: the window's own, else the thread's, else null.
@@ -73,6 +71,12 @@ static void OnCommand(WindowThreadState* state, HWND hwnd, WPARAM wParam, LPARAM
   if (control != nullptr) {
     state->pendingEvent = GadgetAction;
     state->eventType = code;
+    // A gadget's action carries its number, whatever its identifier holds now.
+    int32_t gadget;
+    if (GadgetOfControl(control, &gadget) != nullptr) {
+      state->eventItem = gadget;
+      return;
+    }
     state->eventItem = GetWindowLongA(control, GWL_ID);
     if (state->eventItem == CommandControlId) {
       state->eventItem = id;

@@ -1,13 +1,12 @@
-// Window records: the window table, one window class per window, opening and closing windows.
+// Window records: the window table, opening and closing windows.
 //
 // Invariants:
 // - A window is open while its record's handle is non-null. Its record is found by its number
 //   only once the window exists, and "XR_WindowID" (number + 1) is set only after that, so the
 //   messages of creation itself find no window number.
 // - A window's class "WindowClass_<number>" is registered before the window is created and
-//   unregistered after it is destroyed (an MDI child's class is left to whoever made the child).
-//   A class cannot go while its window receives its last message: the class of a window
-//   destroyed by other means waits on a list until a later call finds the window gone.
+//   unregistered after it is destroyed (an MDI child's class is left to whoever made the child);
+//   window_classes.cpp keeps the class of a window destroyed by other means until it is gone.
 // - An open window's record owns its accelerator entries (a MainHeap block), its accelerator
 //   table and its background brush. Closing takes them out of the record before destroying the
 //   window, and a close asked again from the window's own destruction does nothing.
@@ -29,19 +28,15 @@ ObjectTable* WindowTable;
 int32_t WindowThreadSlice;
 int32_t SizingThreadSlice;
 
-static HICON classIcon;      // icon resource 1 of the module, or null (this program has none)
-static HCURSOR classCursor;  // the system's arrow
-
 // The two entries of every window's accelerator table: Tab and Shift+Tab.
 static const ACCEL FocusAccelerators[2] = {
     {FVIRTKEY | FNOINVERT, VK_TAB, FocusNextCommand},
     {FVIRTKEY | FNOINVERT | FSHIFT, VK_TAB, FocusPreviousCommand},
 };
 
-static const uint32_t LibraryFlagBits = WindowCentreOnScreen | WindowCentreOnParent;
-static const uint32_t StyleFreeMask = 0xEFFFFFFC;  // flags other than the library's three bits
-static const int ClassNameSize = 32;               // "WindowClass_" and a signed 32-bit number
-static const int32_t Batch = 32;                   // windows collected under the lock at a time
+// The caller's flags that are the window's styles; without any, the window gets a caption.
+static const uint32_t StyleBits = ~(WindowPlacementBits | WindowHidden);
+static const int32_t Batch = 32;  // windows collected under the lock at a time
 
 static void ReleaseDeadWindow(int32_t number);
 
@@ -100,8 +95,7 @@ static void WindowThreadStateFree(void* slice) {
 void WindowSystemInit(void) {
   WindowTable = ObjectTableCreate(sizeof(WindowRecord), 16, WindowClose);
   WindowThreadSlice = ThreadDataRegister(sizeof(WindowThreadState), nullptr, WindowThreadStateFree);
-  classIcon = LoadIconA(ModuleInstance, MAKEINTRESOURCEA(1));
-  classCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));  // IDC_ARROW
+  WindowClassesInit();
   SizingThreadSlice = ThreadDataRegister(sizeof(SizingState), nullptr, nullptr);
 }
 
@@ -113,75 +107,8 @@ void WindowSystemEnd(void) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Classes and accelerators
+// Accelerators
 // ---------------------------------------------------------------------------------------------
-
-// Writes the class name of window number into name.
-static void FormatClassName(char (&name)[ClassNameSize], int32_t number) {
-  snprintf(name, sizeof name, "WindowClass_%ld", static_cast<long>(number));
-}
-
-// A class whose window was destroyed by other means, waiting for the window to be gone.
-struct WaitingClass {
-  WaitingClass* next;  // the next waiting class, or null
-  int32_t number;      // the window number the class is named after
-};
-
-static SRWLOCK waitingLock = SRWLOCK_INIT;  // guards waitingClasses
-static WaitingClass* waitingClasses;        // newest first
-
-static void PushWaiting(WaitingClass* entry) {
-  AcquireSRWLockExclusive(&waitingLock);
-  entry->next = waitingClasses;
-  waitingClasses = entry;
-  ReleaseSRWLockExclusive(&waitingLock);
-}
-
-// Puts window number's class on the waiting list. Without a block for the entry the class stays
-// registered, which does no harm: opening the number again uses it.
-static void WaitToUnregister(int32_t number) {
-  auto* entry = static_cast<WaitingClass*>(HeapAlloc(MainHeap, 0, sizeof(WaitingClass)));
-  if (entry == nullptr) return;
-  entry->number = number;
-  PushWaiting(entry);
-}
-
-// Is window number's class done with: unregistered now, gone already, or serving a window opened
-// again under the number (whose close unregisters it)?
-static bool ClassDone(int32_t number) {
-  if (WindowFind(number) != nullptr) return true;
-  char className[ClassNameSize];
-  FormatClassName(className, number);
-  return UnregisterClassA(className, ModuleInstance) ||
-         GetLastError() != ERROR_CLASS_HAS_WINDOWS;
-}
-
-void UnregisterWaitingClasses(void) {
-  if (__atomic_load_n(&waitingClasses, __ATOMIC_ACQUIRE) == nullptr) return;
-  AcquireSRWLockExclusive(&waitingLock);
-  WaitingClass* list = waitingClasses;
-  waitingClasses = nullptr;
-  ReleaseSRWLockExclusive(&waitingLock);
-  while (list != nullptr) {
-    WaitingClass* entry = list;
-    list = list->next;
-    if (ClassDone(entry->number)) HeapFree(MainHeap, 0, entry);
-    else PushWaiting(entry);  // its window is still in its last message
-  }
-}
-
-// Registers one window's class; a failure shows as the creation that follows failing.
-static void RegisterWindowClass(const char* name) {
-  WNDCLASSA windowClass = {};
-  windowClass.style = CS_DBLCLKS;
-  windowClass.lpfnWndProc = WindowClassProc;
-  windowClass.hInstance = ModuleInstance;
-  windowClass.hIcon = classIcon;
-  windowClass.hCursor = classCursor;
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  windowClass.lpszClassName = name;
-  RegisterClassA(&windowClass);
-}
 
 // Returns the record's accelerator entries to MainHeap and destroys its table; either may be null.
 static void FreeAccelerators(WindowRecord* record) {
@@ -206,58 +133,8 @@ static bool MakeAccelerators(WindowRecord* record) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Placement
+// Opening and closing
 // ---------------------------------------------------------------------------------------------
-
-// Where and how large the outer frame is created.
-struct Placement {
-  int32_t x, y;           // outer top-left corner
-  int32_t width, height;  // outer size
-};
-
-// Centres the outer frame on the screen, first shrinking it to the screen where it is larger.
-static void CentreOnScreen(Placement* place) {
-  int32_t screenWidth = GetSystemMetrics(SM_CXSCREEN);
-  int32_t screenHeight = GetSystemMetrics(SM_CYSCREEN);
-  if (place->width > screenWidth) place->width = screenWidth;
-  if (place->height > screenHeight) place->height = screenHeight;
-  place->x = (screenWidth - place->width) / 2;
-  place->y = (screenHeight - place->height) / 2;
-}
-
-// Centres the outer frame on the parent, or on the active window when there is no parent; with
-// neither the position stays as given.
-static void CentreOnParent(Placement* place, HWND parent) {
-  HWND reference = parent != nullptr ? parent : GetActiveWindow();
-  RECT frame;
-  if (reference == nullptr || !GetWindowRect(reference, &frame)) {
-    // A position left to the system stays so: without this, (-65535, -65535) would put the
-    // window far off the screen.
-    if (place->x == WindowDefaultPosition || place->y == WindowDefaultPosition)
-      place->x = place->y = CW_USEDEFAULT;
-    return;
-  }
-  place->x = frame.left + (frame.right - frame.left - place->width) / 2;
-  place->y = frame.top + (frame.bottom - frame.top - place->height) / 2;
-  if (place->x < 0) place->x = 0;
-  if (place->y < 0) place->y = 0;
-}
-
-// The outer frame for a client area of width × height at (x, y) under the caller's flags.
-static Placement PlaceWindow(int32_t x, int32_t y, int32_t width, int32_t height,
-                             uint32_t flags, HWND parent) {
-  RECT outer = {0, 0, width, height};
-  AdjustWindowRect(&outer, flags & ~LibraryFlagBits, FALSE);
-  Placement place = {x, y, outer.right - outer.left, outer.bottom - outer.top};
-  if (flags & WindowCentreOnScreen) {
-    CentreOnScreen(&place);
-  } else if (flags & WindowCentreOnParent) {
-    CentreOnParent(&place, parent);
-  } else if (x == WindowDefaultPosition || y == WindowDefaultPosition) {
-    place.x = place.y = CW_USEDEFAULT;
-  }
-  return place;
-}
 
 // The ShowWindow command for a style: maximised wins over minimised, else shown normally.
 static int ShowCommand(uint32_t style) {
@@ -266,17 +143,13 @@ static int ShowCommand(uint32_t style) {
   return SW_SHOWNORMAL;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Opening and closing
-// ---------------------------------------------------------------------------------------------
-
 // Undoes an opening that cannot complete: the window (if made), its class, its accelerators and
 // its number go.
-static void AbandonOpening(WindowRecord* record, int32_t number, const char* className) {
+static void AbandonOpening(WindowRecord* record, int32_t number) {
   HWND handle = record->handle;
   record->handle = nullptr;
   if (handle != nullptr) DestroyWindow(handle);
-  UnregisterClassA(className, ModuleInstance);
+  WindowClassUnregister(number);
   FreeAccelerators(record);
   ObjectRelease(WindowTable, number);
 }
@@ -296,20 +169,19 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
     ObjectRelease(WindowTable, number);
     return 0;
   }
-  char className[ClassNameSize];
-  FormatClassName(className, number);
-  RegisterWindowClass(className);
-  if ((flags & StyleFreeMask) == 0) flags |= WS_CAPTION;
+  char className[WindowClassNameSize];
+  WindowClassRegister(className, number);
+  if ((flags & StyleBits) == 0) flags |= WS_CAPTION;
   bool show = (flags & WindowHidden) == 0;
   flags &= ~WindowHidden;
   Placement place = PlaceWindow(x, y, width, height, flags, parent);
-  uint32_t style = flags & ~LibraryFlagBits;
+  uint32_t style = flags & ~WindowPlacementBits;
   record->handle = CreateWindowExA(0, className, title != nullptr ? title : "", style, place.x,
                                    place.y, place.width, place.height, parent, nullptr,
                                    ModuleInstance, nullptr);
   // The table hands out a scratch record, never found, for a number it cannot hold.
   if (record->handle == nullptr || WindowFind(number) != record) {
-    AbandonOpening(record, number, className);
+    AbandonOpening(record, number);
     return 0;
   }
   SetPropA(record->handle, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
@@ -335,9 +207,7 @@ static void DestroyNativeWindow(const WindowRecord* closing, int32_t number) {
     return;
   }
   DestroyWindow(closing->handle);
-  char className[ClassNameSize];
-  FormatClassName(className, number);
-  UnregisterClassA(className, ModuleInstance);
+  WindowClassUnregister(number);
 }
 
 // Is the window's close under way already (asked again from the window's own destruction)? Its
@@ -371,9 +241,7 @@ static void ReleaseDeadWindow(int32_t number) {
   if (IsWindow(handle) || !ClaimRecord(record, handle)) return;
   ReleaseClaimed(record, number);
   if (!ownClass) return;
-  char className[ClassNameSize];
-  FormatClassName(className, number);
-  UnregisterClassA(className, ModuleInstance);
+  WindowClassUnregister(number);
 }
 
 void WindowDestroyed(HWND window) {
@@ -386,7 +254,7 @@ void WindowDestroyed(HWND window) {
   bool ownClass = record->mdiClient == nullptr;
   if (!ClaimRecord(record, window)) return;
   ReleaseClaimed(record, number);
-  if (ownClass) WaitToUnregister(number);
+  if (ownClass) WindowClassUnregisterLater(number);
 }
 
 // The window outlived its close (a client that did not destroy its MDI child): the record

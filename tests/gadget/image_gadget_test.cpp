@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "gadget.h"
+#include "gadget_kind.h"
 #include "image.h"
 #include "pixels.h"
 #include "test_support.h"

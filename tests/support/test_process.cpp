@@ -14,6 +14,7 @@
 #include "image.h"
 #endif
 #if LUNETRIX_START_WINDOW
+#include "gadget_kind.h"
 #include "window.h"
 #endif
 #if LUNETRIX_START_GADGET

@@ -4,7 +4,7 @@
 // until PngDecode ends (by success or error), which destroys them; every other path that
 // leaves them open is closed here too. Every libpng error jumps back to the setjmp point of the
 // function that called into libpng, which destroys both structures before returning 0.
-#include "image.h"
+#include "image_internal.h"
 
 #include <setjmp.h>
 #include <string.h>

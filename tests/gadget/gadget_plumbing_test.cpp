@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -91,15 +92,17 @@ TEST_F(GadgetPlumbing, AControlLeadsToItsOwnLiveGadgetOnly) {
   HWND control = nullptr;
   Attach(5, &control);
   ASSERT_NE(GadgetFind(5), nullptr);
-  EXPECT_EQ(GadgetOfControl(control), GadgetFind(5));
+  int32_t found = 0;
+  EXPECT_EQ(GadgetOfControl(control, &found), GadgetFind(5));
+  EXPECT_EQ(found, 5);
   // A plain control whose identifier names gadget 5, whose control it is not; and no control.
-  EXPECT_EQ(GadgetOfControl(Button(5)), nullptr);
-  EXPECT_EQ(GadgetOfControl(nullptr), nullptr);
-  // An identifier changed behind the gadget's back leads nowhere either.
+  EXPECT_EQ(GadgetOfControl(Button(5), &found), nullptr);
+  EXPECT_EQ(found, -1);
+  EXPECT_EQ(GadgetOfControl(nullptr, &found), nullptr);
+  // An identifier changed behind the gadget's back: "XR_ID" still leads to the gadget.
   SetWindowLongA(control, GWL_ID, 12);
-  EXPECT_EQ(GadgetOfControl(control), nullptr);
-  SetWindowLongA(control, GWL_ID, 5);
-  EXPECT_EQ(GadgetOfControl(control), GadgetFind(5));
+  EXPECT_EQ(GadgetOfControl(control, &found), GadgetFind(5));
+  EXPECT_EQ(found, 5);
 }
 
 TEST_F(GadgetPlumbing, DynamicAttachNumbersTheGadgetByItsRecord) {
@@ -198,12 +201,11 @@ TEST_F(GadgetPlumbing, AControlWithoutTheGadgetPropertyIsNeverHandedToAGadget) {
   PostMessageA(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(plain));
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 0);
-  // A control whose identifier no longer matches its property.
-  SetWindowLongA(gadgetZero, GWL_ID, 12);
-  EXPECT_EQ(GadgetNotify(gadgetZero, window, WM_CTLCOLORBTN, 0, 0), NotHandled);
   EXPECT_EQ(GadgetNotify(nullptr, window, WM_CTLCOLORBTN, 0, 0), NotHandled);
   EXPECT_TRUE(calls.empty());
-  SetWindowLongA(gadgetZero, GWL_ID, 0);
+  // Gadget 0 itself, also once its identifier no longer matches its property.
+  EXPECT_EQ(GadgetNotify(gadgetZero, window, WM_CTLCOLORBTN, 0, 0), 0x66);
+  SetWindowLongA(gadgetZero, GWL_ID, 12);
   EXPECT_EQ(GadgetNotify(gadgetZero, window, WM_CTLCOLORBTN, 0, 0), 0x66);
 }
 
@@ -213,7 +215,7 @@ TEST_F(GadgetPlumbing, PostedGadgetEventsReachTheOwningWindow) {
                                  nullptr, nullptr);
   auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 11));
   GadgetAttach(11, record, control, &testType);
-  GadgetPostEvent(control, 14002);
+  GadgetPostEvent(control, 11, 14002);
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 11);
   EXPECT_EQ(EventGetType(), 14002);
@@ -250,6 +252,28 @@ TEST_F(GadgetPlumbing, AGadgetWhoseIdentifierWasChangedIsFoundByItsPropertyToThe
   ASSERT_NE(GadgetFind(6), nullptr);
   EXPECT_EQ(GadgetFind(6)->handle, real);
   EXPECT_EQ(calls.size(), 1u);
+  // An image gadget with a changed identifier still paints its picture, keeps its drag state
+  // and reports under its own number.
+  HDC screen = GetDC(nullptr), dc = CreateCompatibleDC(screen);
+  HBITMAP picture = CreateCompatibleBitmap(screen, 8, 8), canvas = CreateCompatibleBitmap(screen, 8, 8);
+  RECT all = {0, 0, 8, 8};
+  SelectObject(dc, picture);
+  FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  SelectObject(dc, canvas);  // black
+  GadgetListSelect(window);
+  int32_t image = ImageGadgetCreate(-1, 0, 0, 8, 8, picture);
+  HWND shown = GadgetGetHandle(image);
+  SetWindowLongA(shown, GWL_ID, 40);
+  EXPECT_EQ(SendMessageA(shown, STM_GETIMAGE, IMAGE_BITMAP, 0), reinterpret_cast<LRESULT>(picture));
+  SendMessageA(shown, WM_PRINT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  EXPECT_EQ(GetPixel(dc, 4, 4), RGB(255, 255, 255));
+  SendMessageA(shown, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1, 1));
+  SendMessageA(shown, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(7, 1));
+  for (int32_t type : {ImageGadgetLeftClick, ImageGadgetDragStart}) {
+    EXPECT_EQ(EventWait(0), GadgetAction);
+    EXPECT_EQ(EventGetItem(), image);
+    EXPECT_EQ(EventGetType(), type);
+  }
 }
 
 TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {

@@ -1,8 +1,8 @@
 // Gadget library: its start-up step, the operations on gadgets by number, and the image gadget.
 //
 // The gadget table, the gadget and gadget type records, each thread's gadget state and the
-// plumbing that every kind of gadget shares belong to the window system (window.h); gadgets'
-// events reach the program through it as GadgetAction.
+// plumbing that every kind of gadget shares belong to the window system (gadget_kind.h);
+// gadgets' events reach the program through it as GadgetAction.
 #pragma once
 
 #include <windows.h>

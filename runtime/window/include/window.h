@@ -1,6 +1,7 @@
 // Window system: numbered top-level windows, the event queue and wait, window callbacks, window
-// geometry, and the gadget table with the plumbing that every kind of gadget shares. The window
-// procedure, live sizing and Tab navigation work behind these operations (window_internal.h).
+// geometry, and the parent of new gadgets. The gadget table and the plumbing that every kind of
+// gadget shares are in gadget_kind.h; the window procedure, live sizing and Tab navigation work
+// behind these operations.
 //
 // Windows are named by number: 0 and up select numbered slots of the window table, -1 asks for a
 // dynamic window whose number is then its record's address; gadgets are numbered the same way in
@@ -31,16 +32,10 @@ constexpr int32_t DropOnGadget = 13106; // data dropped on a gadget (pending)
 
 // A window callback's result that lets the window system go on with the message.
 constexpr LRESULT ProcessDefaultEvents = static_cast<LRESULT>(0xE0E0E0E1u);
-// The window system's internal result for "not handled here: run the default procedure".
-constexpr LRESULT NotHandled = static_cast<LRESULT>(0xD0D0D0D1u);
 
-// Private window messages (wParam, lParam as noted).
-constexpr UINT IconCallbackMessage = 12501;   // item number, a mouse message number
-constexpr UINT IconEventMessage = 12502;      // item number, a mouse message number
-constexpr UINT GadgetEventMessage = 13103;    // gadget number, gadget event type
+// Messages that hand the window system a drop record made by DropDataCreate (wParam, lParam).
 constexpr UINT WindowDropMessage = 13105;     // unused, drop data record (ownership passes)
 constexpr UINT GadgetDropMessage = 13106;     // gadget number, drop data record (ownership passes)
-constexpr UINT GadgetForwardMessage = 13120;  // any, the gadget control's HWND
 
 // Commands of every window's accelerator table.
 constexpr WORD FocusNextCommand = 1212;      // Tab
@@ -134,83 +129,9 @@ int32_t WindowGetX(int32_t number);
 int32_t WindowGetY(int32_t number);
 
 // ---------------------------------------------------------------------------------------------
-// The gadget table and the plumbing of every kind of gadget
+// Gadgets
 // ---------------------------------------------------------------------------------------------
 
-struct GadgetRecord;
-
-// Operations of a gadget type; any of them may be null.
-// A message about the gadget's control sent to its window: its result, or NotHandled.
-typedef LRESULT (*GadgetNotifyOperation)(GadgetRecord* gadget, HWND parent, UINT message,
-                                         WPARAM wParam, LPARAM lParam);
-// The gadget's control is being destroyed: release what the gadget holds.
-typedef void (*GadgetReleaseOperation)(GadgetRecord* gadget);
-// The gadget's state (for an image gadget: the picture shown).
-typedef int32_t (*GadgetGetStateOperation)(GadgetRecord* gadget);
-// Sets the gadget's state; the type's result.
-typedef int32_t (*GadgetSetStateOperation)(GadgetRecord* gadget, int32_t value);
-
-// One kind of gadget: 37 32-bit entries.
-struct GadgetType {
-  int32_t kind;                        // the kind of gadget (9 for image gadgets)
-  int32_t size;                        // this record's size in bytes: 148
-  GadgetNotifyOperation notify;        // notification operation, or null
-  GadgetReleaseOperation release;      // release operation, or null
-  GadgetGetStateOperation getState;    // get-state operation, or null
-  GadgetSetStateOperation setState;    // set-state operation, or null
-  void* operations[31];                // further operations of other kinds, null here
-};
-static_assert(sizeof(GadgetType) == 148, "a gadget type record is 37 32-bit entries");
-static_assert(offsetof(GadgetType, notify) == 8, "gadget type layout is fixed");
-static_assert(offsetof(GadgetType, setState) == 20, "gadget type layout is fixed");
-
-// One gadget: the record of the gadget table. A record whose handle is null is free.
-struct GadgetRecord {
-  HWND handle;                // the control's HWND; null means no gadget
-  const GadgetType* type;     // the gadget type record of the gadget's kind
-  uint32_t unused;            // not used by image gadgets
-  WNDPROC previousProc;       // the procedure GadgetSubclassProc passes messages on to
-  uintptr_t state;            // an image gadget's picture (HBITMAP or HICON), or 0
-  int32_t dragPending;        // 1 between a left press and its release or a drag start
-  int16_t pressX;             // x of the last left press, client coordinates
-  int16_t pressY;             // y of that press
-};
-static_assert(sizeof(GadgetRecord) == 28, "a gadget record is seven 32-bit fields");
-static_assert(offsetof(GadgetRecord, previousProc) == 12, "gadget record layout is fixed");
-static_assert(offsetof(GadgetRecord, pressX) == 24, "gadget record layout is fixed");
-
-// A thread's gadget state; prepared on the thread's first use.
-struct GadgetThreadState {
-  HWND parent;           // window in which this thread's next gadgets are created, or null
-  uint32_t second;       // cleared by GadgetListSelect and GadgetAttach; read by nothing here
-  HFONT font;            // sent to every new gadget with WM_SETFONT; the default GUI font
-  int32_t* list;         // MainHeap block of listCapacity zeroed entries, or null
-  int32_t listCapacity;  // entries in list: 10, or 0 when the block could not be had
-};
-static_assert(sizeof(GadgetThreadState) == 20, "five 32-bit fields");
-
-// GadgetRecords, 50 numbered slots to begin with; null until GadgetTableInit.
-extern ObjectTable* GadgetTable;
-
-// Start-up of the gadget table: the default GUI font, the table (whose free callback destroys
-// gadget n's control), and the per-thread gadget state. The gadget library's start-up step runs
-// it first.
-void GadgetTableInit(void);
-// Makes window the calling thread's parent for new gadgets; returns window.
+// Makes window the calling thread's parent for new gadgets; returns window. The gadget table and
+// what a kind of gadget plugs in are in gadget_kind.h.
 HWND GadgetListSelect(HWND window);
-// The calling thread's gadget state.
-GadgetThreadState* GadgetThreadStateGet(void);
-// The record of live gadget number, or null (also before GadgetTableInit).
-GadgetRecord* GadgetFind(int32_t number);
-// The record of the live gadget whose control is control (found by its GWL_ID), or null while
-// the control is being created or destroyed, or is no gadget's.
-GadgetRecord* GadgetOfControl(HWND control);
-// Last step of creating any gadget: ties control to record under number (-1: the record's
-// address), subclasses it and gives it the thread's font; the chosen number for -1, otherwise
-// the control; 0 when the record is not one the gadget table hands out for that number (the
-// control is then left as it was).
-int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
-// Posts gadget event type of control to its owning window; it arrives as GadgetAction.
-void GadgetPostEvent(HWND control, int32_t type);
-// The nearest window from window upwards that is a runtime window, else the topmost ancestor.
-HWND OwningWindow(HWND window);

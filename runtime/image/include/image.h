@@ -110,16 +110,6 @@ constexpr int32_t DecoderListCapacity = 100;  // decoders the list holds at the 
 void DecoderListReset(void);
 // Appends a decoder that stays valid for the program's life; 1, or 0 when the list is full.
 int32_t DecoderRegister(const ImageDecoder* decoder);
-// Gives up an image found earlier and never decoded, then offers a file (memory null) or a
-// memory block of memorySize bytes to each decoder in registration order; the first accepting
-// check's result (1 or 2), or 0 (then no image is held).
-int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize);
-// Decodes the image that DecoderFind accepted into a new top-down DIB section of 24 bits (check
-// result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible bitmap. result must
-// be the find's: with another, or with no image held, the result is 0 and nothing is touched.
-// Otherwise the bitmap, or 0; the decoder's state and the file that DecoderFind left open are
-// ended either way.
-HBITMAP DecodeToBitmap(int32_t result, int32_t flags);
 // Loads a picture file as an image: a bitmap file by its first two bytes "BM", else an icon,
 // else through the decoders. Results as ImageCreate.
 int32_t ImageLoad(int32_t number, const char* path, int32_t flags = 0);
@@ -128,15 +118,5 @@ int32_t ImageLoad(int32_t number, const char* path, int32_t flags = 0);
 // PNG decoder
 // ---------------------------------------------------------------------------------------------
 
-// The PNG decoder's record: PngCheck, PngDecode, PngGetWidth, PngGetHeight.
-extern ImageDecoder PngDecoder;
-
-// Start-up step: registers PngDecoder once (after ImageLibraryInit); later calls do nothing.
+// Start-up step: registers the PNG decoder once (after ImageLibraryInit); later calls do nothing.
 void PngDecoderRegister(void);
-// 0: not a PNG or its header is unreadable; 1: PNG without alpha channel; 2: with one.
-int32_t PngCheck(FILE* stream, const void* memory, int32_t memorySize, const char* name);
-// 1 when all rows were read, 0 on a libpng error (the rows written so far stay) or no image.
-int32_t PngDecode(void* buffer, int32_t pitch, int32_t flags);
-// Width and height from the last accepted header.
-int32_t PngGetWidth(void);
-int32_t PngGetHeight(void);
