@@ -81,6 +81,8 @@ static void SetPut(DynamicSet* set, uintptr_t address) {
   if (set->slots[i] == 0) ++set->used;
   ++set->live;
   __atomic_store_n(&set->slots[i], address, __ATOMIC_RELEASE);
+  // At most half full, so that a probe always meets an empty slot and ends.
+  assert(set->live <= set->used && set->used * 2 <= set->mask + 1);
 }
 
 static void SetRemove(DynamicSet* set, uintptr_t address) {
@@ -186,6 +188,7 @@ static bool GrowToCover(TableState* table, int32_t n) {
     __atomic_store_n(&table->blockIndex[k], LinkedBlockOf(payload), __ATOMIC_RELAXED);
     __atomic_store_n(&table->capacity, table->capacity + table->blockCapacity, __ATOMIC_RELEASE);
   }
+  assert(table->capacity <= table->capacityLimit && table->capacity % table->blockCapacity == 0);
   return true;
 }
 
@@ -245,6 +248,7 @@ static void* NewDynamicRecord(TableState* table) {
     return nullptr;
   }
   SetPut(table->dynamicSet, address);
+  assert(SetContains(table->dynamicSet, address) && !RecordExists(record));
   return record;
 }
 
@@ -297,6 +301,7 @@ void ObjectRelease(ObjectTable* table, int32_t n) {
       table->enumCursor = table->enumCursor->prev;
     WaitForFinders(state);
     LinkedBlockFree(&table->dynamicList, reinterpret_cast<void*>(address));
+    assert(!SetContains(state->dynamicSet, address));
   }
   LeaveCriticalSection(&table->lock);
 }

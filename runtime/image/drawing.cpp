@@ -25,7 +25,7 @@ constexpr int32_t OutputKindReleased5 = 5;
 constexpr int32_t OutputKindWithExtras = 7;
 
 // The default values of the drawing settings at begin.
-constexpr int32_t SettingWhite = 0xFFFFFF;
+constexpr int32_t SettingWhite = RGB(255, 255, 255);
 
 static DrawingState* ThisThreadsDrawing(void) {
   return static_cast<DrawingState*>(ThreadDataGet(DrawingStateOffset));

@@ -21,6 +21,7 @@
 //   control that died with its thread got no WM_NCDESTROY; releasing its number frees it.
 #include "window_internal.h"
 
+#include <assert.h>
 #include <ole2.h>
 
 ObjectTable* GadgetTable;
@@ -121,11 +122,13 @@ int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const G
   GadgetThreadState* state = GadgetThreadStateGet();
   SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
   state->second = 0;
+  assert(GadgetFind(number) == record && record->handle == control);
   return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(control));
 }
 
 // The control is gone: its type releases what it holds, and its number and properties go.
 static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
+  assert(record->handle == control && GadgetFind(id) == record);
   if (record->type != nullptr && record->type->release != nullptr) record->type->release(record);
   RemovePropA(control, GadgetIdProperty);
   if (RemovePropA(control, DropAcceptProperty) != nullptr) RevokeDragDrop(control);

@@ -41,7 +41,7 @@ void MemoryEnd(void);
 // The exit code of a process whose runtime could not make a heap, handle or block it cannot work
 // without (a start-up step's heap, a TLS slot, an event, the watcher thread): nothing may run on
 // with a null handle, so the process stops at once.
-constexpr UINT CoreOutOfResourcesExitCode = 0xC0000017;  // STATUS_NO_MEMORY
+constexpr UINT CoreOutOfResourcesExitCode = STATUS_NO_MEMORY;
 
 // ---------------------------------------------------------------------------------------------
 // Memory blocks
