@@ -268,6 +268,10 @@ void* ObjectAllocate(ObjectTable* table, int32_t n) {
   return record;
 }
 
+bool ObjectRefused(ObjectTable* table, const void* record) {
+  return record == StateOf(table)->scratch;
+}
+
 void* ObjectFind(ObjectTable* table, int32_t n) {
   if (n >= 0 && n < Capacity(table)) {
     uint8_t* record = LocateSlot(StateOf(table), n);

@@ -18,7 +18,8 @@
 //   missing "XR_ID" reads as 0 and would otherwise match every control whose identifier is 0.
 // - A record stays while its control lives: a control of another thread, which cannot be
 //   destroyed from here, keeps its number, and attaching another control under it fails. A
-//   control that died with its thread got no WM_NCDESTROY; releasing its number frees it.
+//   control that died with its thread got no WM_NCDESTROY: the end of any thread's gadget state
+//   releases it, and so does releasing its number before that.
 #include "window_internal.h"
 
 #include <assert.h>
@@ -45,12 +46,18 @@ static void GadgetThreadStateInit(void* slice) {
   state->listCapacity = state->list != nullptr ? GadgetListEntries : 0;
 }
 
-// Free operation of the gadget slice: the list block goes back to MainHeap.
+// Free operation of the gadget slice, on ThreadWatcher once the thread has ended: the list block
+// goes back to MainHeap, and the gadgets whose controls died with the thread (which sends them
+// no WM_NCDESTROY) release their numbers and records.
 static void GadgetThreadStateFree(void* slice) {
   auto* state = static_cast<GadgetThreadState*>(slice);
   if (state->list != nullptr) HeapFree(MainHeap, 0, state->list);
   state->list = nullptr;
   state->listCapacity = 0;
+  int32_t number;
+  ObjectEnumStart(GadgetTable);
+  while (auto* record = static_cast<GadgetRecord*>(ObjectEnumNext(GadgetTable, &number)))
+    if (record->handle != nullptr && !IsWindow(record->handle)) GadgetRelease(number);
 }
 
 void GadgetTableInit(void) {

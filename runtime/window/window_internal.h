@@ -81,9 +81,14 @@ extern int32_t WindowThreadSlice;  // offset of every thread's WindowThreadState
 extern int32_t SizingThreadSlice;  // offset of every thread's SizingState
 extern HFONT DefaultGuiFont;       // the system's default GUI font, taken by GadgetTableInit
 
+// The handle of a record whose window is being opened: it keeps the number from every other
+// opening, and no other operation sees the record until the window exists.
+static HWND const WindowOpeningMark = reinterpret_cast<HWND>(1);
+
 // The record of open window number, or null.
 inline WindowRecord* WindowFind(int32_t number) {
-  return static_cast<WindowRecord*>(ObjectFind(WindowTable, number));
+  auto* record = static_cast<WindowRecord*>(ObjectFind(WindowTable, number));
+  return record != nullptr && record->handle != WindowOpeningMark ? record : nullptr;
 }
 // The calling thread's event state.
 inline WindowThreadState* WindowThreadStateGet(void) {

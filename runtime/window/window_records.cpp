@@ -18,6 +18,8 @@
 // - Destruction never runs under the table's lock: windows are collected under it, in batches,
 //   and closed outside it, where their callbacks may open and close windows on other threads.
 // - Opening either completes or leaves nothing behind: no window, class, number or accelerator.
+//   A refused number makes nothing at all, and an opening first claims its free record
+//   (WindowOpeningMark), so of two threads opening one number at once exactly one goes on.
 #include "window_internal.h"
 
 #include <ole2.h>
@@ -56,7 +58,8 @@ static int32_t CollectWindows(bool (*select)(const WindowRecord*), int32_t skip,
   int32_t count = 0, number = 0;
   ObjectEnumStart(WindowTable);
   while (auto* record = static_cast<WindowRecord*>(ObjectEnumNext(WindowTable, &number))) {
-    if (count == Batch || !select(record)) continue;  // the walk ends to release the lock
+    // The walk ends to release the lock; a window still being opened is its opener's.
+    if (count == Batch || record->handle == WindowOpeningMark || !select(record)) continue;
     if (skip > 0) --skip;
     else numbers[count++] = number;
   }
@@ -143,12 +146,15 @@ static int ShowCommand(uint32_t style) {
   return SW_SHOWNORMAL;
 }
 
-// Undoes an opening that cannot complete: the window (if made), its class, its accelerators and
-// its number go.
+// Takes a free record for an opening: true for one caller only, whichever threads try. A record
+// that holds a window, or another opening, stays as it is.
+static bool ClaimForOpening(WindowRecord* record) {
+  auto* field = reinterpret_cast<void* volatile*>(&record->handle);
+  return InterlockedCompareExchangePointer(field, WindowOpeningMark, nullptr) == nullptr;
+}
+
+// Undoes an opening that cannot complete: its class, its accelerators and its number go.
 static void AbandonOpening(WindowRecord* record, int32_t number) {
-  HWND handle = record->handle;
-  record->handle = nullptr;
-  if (handle != nullptr) DestroyWindow(handle);
   WindowClassUnregister(number);
   FreeAccelerators(record);
   ObjectRelease(WindowTable, number);
@@ -162,7 +168,11 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
   if (number >= 0 && number < __atomic_load_n(&WindowTable->capacity, __ATOMIC_ACQUIRE))
     WindowClose(number);
   auto* record = static_cast<WindowRecord*>(ObjectAllocate(WindowTable, number));
-  if (record->handle != nullptr) return 0;  // another thread's window keeps the number
+  // A refusal's record is shared with every other refusal: nothing is written into it, and
+  // nothing (class, window, accelerators) is made for it.
+  if (ObjectRefused(WindowTable, record)) return 0;
+  // Another thread's window, or another thread's opening of the number, keeps it.
+  if (!ClaimForOpening(record)) return 0;
   bool chosen = number == -1;
   if (chosen) number = static_cast<int32_t>(reinterpret_cast<uintptr_t>(record));
   if (!MakeAccelerators(record)) {
@@ -176,14 +186,14 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
   flags &= ~WindowHidden;
   Placement place = PlaceWindow(x, y, width, height, flags, parent);
   uint32_t style = flags & ~WindowPlacementBits;
-  record->handle = CreateWindowExA(0, className, title != nullptr ? title : "", style, place.x,
-                                   place.y, place.width, place.height, parent, nullptr,
-                                   ModuleInstance, nullptr);
-  // The table hands out a scratch record, never found, for a number it cannot hold.
-  if (record->handle == nullptr || WindowFind(number) != record) {
+  HWND handle = CreateWindowExA(0, className, title != nullptr ? title : "", style, place.x,
+                                place.y, place.width, place.height, parent, nullptr,
+                                ModuleInstance, nullptr);
+  if (handle == nullptr) {
     AbandonOpening(record, number);
     return 0;
   }
+  __atomic_store_n(&record->handle, handle, __ATOMIC_RELEASE);
   SetPropA(record->handle, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
   if (show) ShowWindow(record->handle, ShowCommand(style));
   return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(record->handle));

@@ -277,9 +277,12 @@ TEST_F(GadgetPlumbing, AGadgetWhoseIdentifierWasChangedIsFoundByItsPropertyToThe
 }
 
 TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
-  // Gadget 12's control belongs to another thread, which ends when told, taking it along.
+  // Gadget 12's control and a dynamic gadget's belong to another thread, which ends when told,
+  // taking them along.
+  int before = RuntimeHeapBlocks() + 1;  // and the table's set of dynamic numbers, made once
   static HANDLE attached, end;
   static HWND foreign;
+  static int32_t dynamic;
   attached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   struct Owner {
@@ -289,6 +292,10 @@ TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
                                 nullptr, nullptr);
       GadgetAttach(12, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 12)), foreign,
                    &testType);
+      HWND other = CreateWindowExA(0, "BUTTON", "d", WS_CHILD, 0, 0, 30, 20, parent, nullptr,
+                                   nullptr, nullptr);
+      dynamic = GadgetAttach(-1, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, -1)),
+                             other, &bareType);
       SetEvent(attached);
       WaitForSingleObject(end, 10000);
       return 0;
@@ -307,16 +314,25 @@ TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
   EXPECT_EQ(GadgetFind(12)->handle, foreign);
   EXPECT_EQ(GetPropA(control, "XR_ID"), nullptr);
   EXPECT_EQ(GetPropA(foreign, "XR_ID"), reinterpret_cast<HANDLE>(12));
-  // The thread ends: its control dies without a message, and the number can be given again.
+  // The thread ends: its controls die without a message, and its end releases both gadgets
+  // (the dead control's release reads identifier 0), their records and numbers.
+  ASSERT_NE(GadgetFind(dynamic), nullptr);
+  calls.clear();
   SetEvent(end);
   EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   CloseHandle(thread);
   EXPECT_FALSE(IsWindow(foreign));
-  calls.clear();
+  DWORD start = GetTickCount();
+  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  EXPECT_EQ(GadgetFind(12), nullptr);
+  EXPECT_EQ(GadgetFind(dynamic), nullptr);
+  EXPECT_EQ(GadgetGetHandle(12), nullptr);
+  EXPECT_EQ(calls, std::vector<std::string>{"release 0"});
   int32_t again = Attach(12, &control);
   EXPECT_EQ(again, static_cast<int32_t>(reinterpret_cast<uintptr_t>(control)));
   EXPECT_EQ(GadgetFind(12)->handle, control);
-  EXPECT_EQ(calls, std::vector<std::string>{"release 0"});  // the dead control's, once
+  EXPECT_EQ(calls.size(), 1u);
 }
 
 }  // namespace

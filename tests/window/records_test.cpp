@@ -3,7 +3,9 @@
 #include <ole2.h>
 #include <string.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -244,6 +246,43 @@ TEST(WindowRecords, ANumberNoSlotCanHoldGivesZeroAndLeavesNoWindow) {
   EXPECT_EQ(RuntimeHeapBlocks(), before + 1);  // the table's scratch record, made once
   EXPECT_EQ(OpenHidden(-7), 0);
   EXPECT_EQ(RuntimeHeapBlocks(), before + 1);
+}
+
+// Two threads open one number at the same moment, round after round: a free number goes to
+// exactly one of them, a refused one to neither, and no class, window or block stays behind.
+TEST(WindowRecords, TwoThreadsOpeningOneNumberAtOnce) {
+  OpenHidden(1 << 30);  // the refusals' shared record exists from here on
+  int before = RuntimeHeapBlocks();
+  const int Rounds = 30;
+  std::atomic<int> arrived{0};
+  auto meet = [&](int phase) {  // both threads reach phase before either goes on
+    ++arrived;
+    while (arrived < 2 * phase) SwitchToThread();
+  };
+  std::vector<int> opened[2] = {std::vector<int>(Rounds), std::vector<int>(Rounds)};
+  auto run = [&](int thread) {
+    for (int round = 0, phase = 0; round < Rounds; ++round) {
+      int32_t number = round % 2 ? 1 << 30 : 9;
+      meet(++phase);
+      opened[thread][round] = OpenHidden(number) != 0;
+      meet(++phase);
+      if (opened[thread][round]) WindowClose(number);
+    }
+  };
+  std::thread first(run, 0), second(run, 1);
+  first.join();
+  second.join();
+  std::vector<int> winners, expected;
+  for (int round = 0; round < Rounds; ++round) {
+    winners.push_back(opened[0][round] + opened[1][round]);
+    expected.push_back(round % 2 ? 0 : 1);
+  }
+  EXPECT_EQ(winners, expected);
+  EXPECT_FALSE(ClassRegistered(9));
+  EXPECT_FALSE(ClassRegistered(1 << 30));
+  DWORD start = GetTickCount();  // the threads' own blocks go when ThreadWatcher sees them end
+  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  EXPECT_EQ(RuntimeHeapBlocks(), before);
 }
 
 TEST(WindowRecords, SystemEndClosesNumberedThenDynamicWindows) {

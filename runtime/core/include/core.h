@@ -168,6 +168,9 @@ constexpr int32_t ObjectSlotBytesLimit = 4 << 20;
 // refused number (below −1, past the limit, over a dynamic object) or a failed growth gets the
 // table's scratch record instead: zeroed and writable, never found, the same for every refusal.
 void* ObjectAllocate(ObjectTable* table, int32_t n);
+// Is record the one ObjectAllocate hands every refused number? A creator asks first, before
+// anything a refusal must not leave behind, and then writes nothing into it.
+bool ObjectRefused(ObjectTable* table, const void* record);
 // The record of a live object n, or null. Takes no lock.
 void* ObjectFind(ObjectTable* table, int32_t n);
 // Clears numbered slot n, or unlinks and frees dynamic record n.
