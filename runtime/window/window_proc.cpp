@@ -4,6 +4,9 @@
 // Invariants:
 // - The handler only translates: it queues events, sets the pending event, or asks a gadget;
 //   what it does not handle returns NotHandled, which never leaves WindowClassProc.
+// - Any program on the desktop can send these windows any message: a pointer in a message is
+//   read only once it is known to be this process's readable memory, and a handle is only
+//   looked up, never trusted.
 // - A message finds its runtime window through "XR_WindowID" on the window or an ancestor; with
 //   none its number is -1 and it has no record, and it still reaches the thread callback.
 // - A record is looked up again after the callback ran: the callback may have closed the window.
@@ -104,10 +107,19 @@ static void OnIconEvent(WindowThreadState* state, WPARAM wParam, LPARAM lParam) 
   if (type != -1) state->eventType = type;
 }
 
-// WM_NOTIFY: the control that sent the NMHDR at lParam (none for a null lParam).
-static HWND NotifySender(LPARAM lParam) {
+// WM_NOTIFY: the control of ours that sent the NMHDR at lParam, or null. Any process can send
+// a window WM_NOTIFY with any lParam, and the system passes it on unchecked: the record is read
+// only when it lies in this process's readable memory, and names a sender only when that is a
+// child of the window in this process.
+static HWND NotifySender(HWND hwnd, LPARAM lParam) {
   auto* header = reinterpret_cast<const NMHDR*>(lParam);
-  return header != nullptr ? header->hwndFrom : nullptr;
+  if (!MemoryReadable(header, sizeof *header)) return nullptr;
+  HWND sender = header->hwndFrom;
+  DWORD process = 0;
+  if (!IsChild(hwnd, sender) || GetWindowThreadProcessId(sender, &process) == 0 ||
+      process != GetCurrentProcessId())
+    return nullptr;
+  return sender;
 }
 
 // Handles one message for target after the callback let it through; the result or NotHandled.
@@ -138,7 +150,7 @@ static LRESULT HandleMessage(WindowThreadState* state, const MessageTarget& targ
       return NotHandled;
     }
     case WM_NOTIFY: {
-      return GadgetNotify(NotifySender(lParam), hwnd, msg, wParam, lParam);
+      return GadgetNotify(NotifySender(hwnd, lParam), hwnd, msg, wParam, lParam);
     }
     case WM_COMMAND: {
       OnCommand(state, hwnd, wParam, lParam);

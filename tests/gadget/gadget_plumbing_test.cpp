@@ -202,6 +202,15 @@ TEST_F(GadgetPlumbing, AControlWithoutTheGadgetPropertyIsNeverHandedToAGadget) {
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 0);
   EXPECT_EQ(GadgetNotify(nullptr, window, WM_CTLCOLORBTN, 0, 0), NotHandled);
+  // Notification records any process could send: no readable record, or one naming a control
+  // of another window; from this thread and from another.
+  NMHDR stray = {gadgetZero, 0, 0};
+  HWND other = WindowGetHandle(OpenHidden());
+  for (LPARAM hostile : {LPARAM{0x7FFFFFF0}, LPARAM{1}, reinterpret_cast<LPARAM>(&stray)}) {
+    EXPECT_EQ(SendMessageA(other, WM_NOTIFY, 0, hostile), 0);
+    EXPECT_TRUE(RunOnThread([&] { SendMessageA(other, WM_NOTIFY, 0, hostile); }));
+  }
+  EXPECT_EQ(SendMessageA(window, WM_NOTIFY, 0, 0x7FFFFFF0), 0);
   EXPECT_TRUE(calls.empty());
   // Gadget 0 itself, also once its identifier no longer matches its property.
   EXPECT_EQ(GadgetNotify(gadgetZero, window, WM_CTLCOLORBTN, 0, 0), 0x66);

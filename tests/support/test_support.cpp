@@ -19,7 +19,14 @@ bool RunOnThread(const std::function<void()>& work) {
   HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
                                0, nullptr);
   if (thread == nullptr) return false;
-  bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0;
+  // Messages the work sends to this thread's windows are delivered while it waits.
+  DWORD start = GetTickCount(), waited;
+  MSG message;
+  while ((waited = GetTickCount() - start) < 10000 &&
+         MsgWaitForMultipleObjects(1, &thread, FALSE, 10000 - waited, QS_SENDMESSAGE) ==
+             WAIT_OBJECT_0 + 1)
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
   CloseHandle(thread);
   return ended;
 }

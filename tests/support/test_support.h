@@ -54,7 +54,8 @@ inline int HeapBusyBlocks(HANDLE heap) {
   return busy;
 }
 
-// Runs work on a new thread and waits for the thread to end (at most 10 s); whether it ended.
+// Runs work on a new thread and waits for the thread to end (at most 10 s), delivering what it
+// sends to this thread's windows meanwhile; whether it ended.
 bool RunOnThread(const std::function<void()>& work);
 
 // Threads of this process other than the main one that run the program's code: started, and

@@ -50,6 +50,10 @@ constexpr UINT CoreOutOfResourcesExitCode = STATUS_NO_MEMORY;
 // A zeroed block of size bytes from MemoryHeap, or null (always null for a size of 0 or below).
 // Blocks are never returned; they live until the process ends.
 void* MemoryAlloc(int32_t size);
+// Are the bytes address … address + size − 1 committed memory of this process that may be read?
+// For a pointer that arrived in a message another process may have sent: it is read only when
+// this says yes. False for null and for a size of 0 or below.
+bool MemoryReadable(const void* address, int32_t size);
 
 // ---------------------------------------------------------------------------------------------
 // Linked blocks
