@@ -244,8 +244,8 @@ BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) {
   return TRUE;
 }
 
-// The program's only resource is its manifest (type 24, id 1), asking for common controls 6;
-// it has no icon.
+// The program's only resource is its manifest (type 24, id 1), asking for common controls 6 and
+// declaring the program DPI aware; it has no icon.
 TEST(Program, ItsOnlyResourceIsTheCommonControlsManifest) {
   HMODULE exe = LoadLibraryExA(LUNETRIX_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(exe, nullptr);
@@ -259,6 +259,25 @@ TEST(Program, ItsOnlyResourceIsTheCommonControlsManifest) {
   EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
   EXPECT_NE(xml.find("processorArchitecture=\"X86\" publicKeyToken"), std::string::npos);
   FreeLibrary(exe);
+  // DPI awareness as the system reads it from the manifest: per monitor (v2 where there is one),
+  // system-aware where neither is.
+  ACTCTXA manifestContext{};
+  manifestContext.cbSize = sizeof manifestContext;
+  manifestContext.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+  manifestContext.lpSource = LUNETRIX_EXE;
+  manifestContext.lpResourceName = MAKEINTRESOURCEA(1);
+  HANDLE activation = CreateActCtxA(&manifestContext);
+  ASSERT_NE(activation, INVALID_HANDLE_VALUE);
+  auto setting = [&](const wchar_t* space, const wchar_t* name) {
+    WCHAR value[64] = L"";
+    SIZE_T written = 0;
+    QueryActCtxSettingsW(0, activation, space, name, value, 64, &written);
+    return std::wstring(value);
+  };
+  EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"), L"true/pm");
+  EXPECT_EQ(setting(L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"),
+            L"PerMonitorV2, PerMonitor");
+  ReleaseActCtx(activation);
 }
 
 }  // namespace
