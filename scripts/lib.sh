@@ -32,6 +32,7 @@ STARTED_PIDS=()
 XVFB_PID=""
 WINESERVER_STARTED=0
 
+# Configures the build folder and builds everything, or only TARGET when one is given.
 build_project() {
   local generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
@@ -39,7 +40,7 @@ build_project() {
   cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DLIBPNG_SOURCE_DIR="${LUNETRIX_CACHE:-/var/cache/lunetrix}/libpng-src" >/dev/null
-  cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)" ${1:+--target "$1"}
 }
 
 # Starts a private Xvfb and waits until it answers. Xvfb picks a free display number itself

@@ -235,6 +235,37 @@ TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
   RunAndCompare();
 }
 
+// An 8-bit PNG file's pixels through libpng's own simple reader, not the program's decoder; an
+// empty picture when it does not load.
+Picture ReadPng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return Picture();
+  image.format = PNG_FORMAT_BGRA;
+  Picture picture(image.width, image.height);
+  if (!png_image_finish_read(&image, nullptr, picture.bytes.data(), 0, nullptr)) return Picture();
+  return picture;
+}
+
+// The zip for Windows as a user unpacks it: the program, its text, the default lens beside the
+// program and every lens in a folder; started there, it shows the lens it ships and ends with 0.
+TEST_F(Lens, TheUnpackedPackageShowsTheLensItShips) {
+  std::string folder = LUNETRIX_PACKAGE_DIR "\\";
+  for (const char* name : {"Lunetrix.exe", "README.txt", "rippled\\Bumpmap.png",
+                           "rippled\\Color.png", "frosted\\Bumpmap.png", "frosted\\Color.png",
+                           "prism\\Bumpmap.png", "prism\\Color.png"})
+    EXPECT_NE(GetFileAttributesA((folder + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+  bump = ReadPng(folder + "Bumpmap.png");
+  colour = ReadPng(folder + "Color.png");
+  ASSERT_EQ(std::make_pair(bump.width, bump.height), std::make_pair(500, 200));
+  ASSERT_EQ(std::make_pair(colour.width, colour.height), std::make_pair(500, 200));
+  EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Bumpmap.png"), bump), "");
+  EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Color.png"), colour), "");
+  Lunetrix program(folder, folder + "Lunetrix.exe");
+  ASSERT_NE(StartAndSee(program), nullptr);
+  EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
 }  // namespace
 
 namespace {
