@@ -32,14 +32,21 @@ STARTED_PIDS=()
 XVFB_PID=""
 WINESERVER_STARTED=0
 
+# Configures the build folder and builds everything, or only TARGET when one is given.
 build_project() {
   local generator=()
   command -v ninja >/dev/null && generator=(-G Ninja)
-  [ -f "$BUILD_DIR/CMakeCache.txt" ] && generator=()  # the cache keeps its generator
+  if [ -f "$BUILD_DIR/CMakeCache.txt" ]; then
+    generator=()  # the cache keeps its generator
+  else
+    local took=" (a few minutes on 2 cores)"
+    [ -n "${1:-}" ] && took=""  # one target alone takes seconds
+    echo "$(basename "$0"): first build in $BUILD_DIR, libpng's included$took" >&2
+  fi
   cmake -S "$ROOT" -B "$BUILD_DIR" "${generator[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DLIBPNG_SOURCE_DIR="${LUNETRIX_CACHE:-/var/cache/lunetrix}/libpng-src" >/dev/null
-  cmake --build "$BUILD_DIR" --parallel "$(nproc)"
+  cmake --build "$BUILD_DIR" --parallel "$(nproc)" ${1:+--target "$1"}
 }
 
 # Starts a private Xvfb and waits until it answers. Xvfb picks a free display number itself
@@ -76,6 +83,7 @@ start_display() {
 start_wine() {
   mkdir -p "$WINEPREFIX"
   if [ ! -f "$WINEPREFIX/.lunetrix-booted" ]; then
+    echo "$(basename "$0"): making the Wine prefix $WINEPREFIX (about 30 s, once)" >&2
     wineboot -i </dev/null >/dev/null 2>&1
     configure_wine
     wineserver -w </dev/null >/dev/null 2>&1

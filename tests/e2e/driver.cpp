@@ -34,10 +34,10 @@ Picture BackdropUnder(const RECT& rect) {
 // The program's process
 // ---------------------------------------------------------------------------------------------
 
-Lunetrix::Lunetrix(const std::string& directory) {
+Lunetrix::Lunetrix(const std::string& directory, const std::string& exe) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  std::string command = std::string("\"") + LUNETRIX_EXE + "\"";
+  std::string command = "\"" + exe + "\"";
   if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                       directory.c_str(), &startup, &process_))
     process_ = PROCESS_INFORMATION{};

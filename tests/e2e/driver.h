@@ -17,10 +17,11 @@ void PaintBackdropPattern(HDC dc, int width, int height);
 // The backdrop beneath a screen rectangle.
 Picture BackdropUnder(const RECT& rect);
 
-// Lunetrix.exe started in a directory; closed (WM_CLOSE, then killed if need be) at the end.
+// Lunetrix.exe (the build's, or another copy) started in a directory; closed (WM_CLOSE, then
+// killed if need be) at the end.
 class Lunetrix {
  public:
-  explicit Lunetrix(const std::string& directory);
+  explicit Lunetrix(const std::string& directory, const std::string& exe = LUNETRIX_EXE);
   ~Lunetrix();
   bool started() const { return process_.hProcess != nullptr; }
   // The main window, once it is open (waits up to 20 s); null if it never appears.

@@ -235,6 +235,34 @@ TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {
   RunAndCompare();
 }
 
+// A PNG file's pixels through libpng's simple reader, not the program's decoder; empty if none.
+Picture ReadPng(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return Picture();
+  image.format = PNG_FORMAT_BGRA;
+  Picture picture(image.width, image.height);
+  return png_image_finish_read(&image, nullptr, picture.bytes.data(), 0, nullptr) ? picture : Picture();
+}
+
+// The zip for Windows as a user unpacks it: the program, its text, the default lens beside the
+// program and every lens in a folder; started there, it shows the lens it ships and ends with 0.
+TEST_F(Lens, TheUnpackedPackageShowsTheLensItShips) {
+  std::string folder = LUNETRIX_PACKAGE_DIR "\\";
+  for (const char* name : {"README.txt", "frosted\\Bumpmap.png", "frosted\\Color.png",
+                           "prism\\Bumpmap.png", "prism\\Color.png"})
+    EXPECT_NE(GetFileAttributesA((folder + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+  bump = ReadPng(folder + "Bumpmap.png");
+  colour = ReadPng(folder + "Color.png");
+  ASSERT_EQ(std::make_pair(bump.width, bump.height), std::make_pair(500, 200));
+  ASSERT_EQ(std::make_pair(colour.width, colour.height), std::make_pair(500, 200));
+  EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Bumpmap.png"), bump), "");
+  EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Color.png"), colour), "");
+  Lunetrix program(folder, folder + "Lunetrix.exe");
+  ASSERT_NE(StartAndSee(program), nullptr);
+  EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
 }  // namespace
 
 namespace {
@@ -244,8 +272,8 @@ BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) {
   return TRUE;
 }
 
-// The program's only resource is its manifest (type 24, id 1), asking for common controls 6;
-// it has no icon.
+// The program's only resource is its manifest (type 24, id 1), asking for common controls 6 and
+// declaring the program DPI aware; it has no icon.
 TEST(Program, ItsOnlyResourceIsTheCommonControlsManifest) {
   HMODULE exe = LoadLibraryExA(LUNETRIX_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(exe, nullptr);
@@ -259,6 +287,21 @@ TEST(Program, ItsOnlyResourceIsTheCommonControlsManifest) {
   EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
   EXPECT_NE(xml.find("processorArchitecture=\"X86\" publicKeyToken"), std::string::npos);
   FreeLibrary(exe);
+  // DPI awareness as the system reads it from the manifest: per monitor (v2 where there is one),
+  // system-aware where neither is.
+  ACTCTXA request{sizeof(ACTCTXA), ACTCTX_FLAG_RESOURCE_NAME_VALID, LUNETRIX_EXE, 0, 0, nullptr,
+                  MAKEINTRESOURCEA(1), nullptr, nullptr};
+  HANDLE context = CreateActCtxA(&request);
+  ASSERT_NE(context, INVALID_HANDLE_VALUE);
+  WCHAR aware[64] = L"", awareness[64] = L"";
+  SIZE_T size = 0;
+  QueryActCtxSettingsW(0, context, L"http://schemas.microsoft.com/SMI/2005/WindowsSettings",
+                       L"dpiAware", aware, 64, &size);
+  QueryActCtxSettingsW(0, context, L"http://schemas.microsoft.com/SMI/2016/WindowsSettings",
+                       L"dpiAwareness", awareness, 64, &size);
+  EXPECT_STREQ(aware, L"true/pm");
+  EXPECT_STREQ(awareness, L"PerMonitorV2, PerMonitor");
+  ReleaseActCtx(context);
 }
 
 }  // namespace
