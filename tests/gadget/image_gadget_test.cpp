@@ -420,6 +420,21 @@ TEST_F(ImageGadgetInput, MouseStateEndsWithTheCaptureAndWithTheReleaseWhereverIt
   ASSERT_TRUE(Xdotool("mousemove " + At(GadgetGetHandle(other), 20, 20) + " sleep 0.8 click 3" +
                       " mousemove " + At(control, 150, 80) + " sleep 0.8 click 3"));
   EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + otherId, "1@" + id}));
+  // Losing the capture ends a pending right double-click: the release after it is a click again.
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click 3 sleep 0.08" +
+                      " mousedown 3 sleep 0.1"));
+  SetCapture(native);
+  ReleaseCapture();
+  ASSERT_TRUE(Xdotool("mouseup 3"));
+  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id, "1@" + id}));
+  // A move that finds the left button up ends a pending press: a later move starts no drag.
+  SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50));
+  SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(51, 50));
+  EXPECT_EQ(GadgetFind(gadget)->dragPending, 0);
+  SendMessageA(control, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(90, 50));
+  std::vector<std::string> events = GadgetEvents();
+  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 0) << "a drag started";
+  EXPECT_NE(GetCapture(), control);
 }
 
 }  // namespace

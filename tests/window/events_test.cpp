@@ -333,6 +333,16 @@ TEST_F(EventTest, ASecondDropInOneDispatchFreesTheFirst) {
   EXPECT_EQ(HeapBusyBlocks(MainHeap), before + 2);
   EventWait(0);
   EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
+  // One record sent twice before the next wait: the second drop finds it taken, and replaces it.
+  recorder.hook = [&](HWND w, UINT message, WPARAM, LPARAM) {
+    void* record = message == WM_APP ? MakeDropRecord() : nullptr;
+    for (int i = 0; record != nullptr && i < 2; ++i)
+      SendMessageA(w, WindowDropMessage, 0, reinterpret_cast<LPARAM>(record));
+  };
+  PostMessageA(window, WM_APP, 0, 0);
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(EventGetDropData(), nullptr);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
 }
 
 TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {

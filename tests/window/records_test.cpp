@@ -143,6 +143,10 @@ TEST(WindowRecords, FlagsWithoutStyleGetACaptionAndTheHiddenBitKeepsTheWindowHid
   char title[8] = "x";
   GetWindowTextA(window, title, sizeof title);
   EXPECT_STREQ(title, "");  // a null title is the empty text
+  RECT client;
+  GetClientRect(window, &client);  // the caption was known when the frame was measured
+  EXPECT_EQ(client.right, 120);
+  EXPECT_EQ(client.bottom, 80);
   // The library's own bits never reach the style; a style given keeps WS_CAPTION away.
   number = WindowOpen(-1, 10, 10, 120, 80, "", WS_POPUP | WS_BORDER | Hidden);
   style = GetWindowLongA(WindowGetHandle(number), GWL_STYLE);

@@ -86,6 +86,7 @@ TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
   RECT now;
   GetWindowRect(window, &now);
   EXPECT_EQ(now.bottom - now.top, 150);
+  EXPECT_EQ(now.bottom, start.bottom);  // the top edge took the minimum height
   EXPECT_EQ(now.left, start.left + 7);
   ReleaseCapture();
   // No button was down: the filter pressed it for the window, at its client origin.
