@@ -66,6 +66,7 @@ uint32_t LensTableVersion(void);
 
 // Writes every view pixel of outputBuffer: the capture's pixel at the cell's source position
 // (rounded to the nearest whole number, ties to even, and kept inside the capture), each colour
-// byte times its factor (kept inside 0 … 255/256), rounded to nearest with ties to even. Byte 3
+// byte times its factor, rounded to nearest with ties to even: a negative or not-a-number factor
+// gives 0, a product past 255 gives 255, so a factor of 1 passes the byte unchanged. Byte 3
 // untouched.
 void RefractFrame(void);

@@ -8,11 +8,11 @@
 // at a time, twelve 16-bit products source × factor byte, each rounded as
 // (p + 127 + ((p >> 8) & 1)) >> 8, which is round(p / 256) with ties to even.
 //
-// Factor bytes hold a factor exactly only when it is a multiple of 1/256, as every factor of a
-// table built from pictures is. A table with any other factor (written cell by cell) is
-// rendered by the definition instead, product by product in double precision. Either way a
-// factor is first kept inside the range the colour bytes give, 0 … 255/256 (not a number counts
-// as 0), so that no product leaves a byte.
+// Factor bytes hold a factor exactly only when it is a multiple of 1/256 in 0 … 255/256, as
+// every factor of a table built from pictures is (a negative or not-a-number factor counts as
+// 0). A table with any other factor, written cell by cell, is rendered by the definition
+// instead, product by product in double precision, and a product past 255 gives 255: a factor
+// of 1 passes a byte unchanged.
 #include "lens.h"
 
 #include <emmintrin.h>
@@ -24,8 +24,6 @@ alignas(16) static uint32_t factorBytes[LensPixels];  // blue, green, red factor
 static bool factorsExact = true;  // factorBytes holds every factor of the table exactly
 static uint32_t preparedVersion;  // LensTablePrepare calls that found a table
 
-constexpr float MaxFactor = 255.0f / 256.0f;  // the largest factor a colour byte gives
-
 // A source coordinate as the nearest whole number (ties to even) inside 0 … last, whatever the
 // cell holds.
 static uint32_t SourceCoordinate(float value, int32_t last) {
@@ -34,16 +32,11 @@ static uint32_t SourceCoordinate(float value, int32_t last) {
   return static_cast<uint32_t>(_mm_cvtss_si32(_mm_set_ss(value)));
 }
 
-// A factor inside the colour bytes' range 0 … 255/256; not a number counts as 0.
-static float ClampFactor(float factor) {
-  if (!(factor > 0.0f)) return 0.0f;
-  return factor < MaxFactor ? factor : MaxFactor;
-}
-
-// The factor as a factor byte (factor × 256, whole part); true when that is exact.
+// The factor as a factor byte (factor × 256, whole part; 0 for a negative or not-a-number
+// factor); true when that is exact, which a factor of 1 or more never is.
 static bool FactorByte(float factor, uint32_t* byte) {
-  float scaled = ClampFactor(factor) * 256.0f;  // exact: a power of two
-  *byte = static_cast<uint32_t>(scaled);
+  float scaled = factor > 0.0f ? factor * 256.0f : 0.0f;  // exact: a power of two
+  *byte = scaled < 256.0f ? static_cast<uint32_t>(scaled) : 0;
   return static_cast<float>(*byte) == scaled;
 }
 
@@ -100,9 +93,13 @@ static void RefractByFactorBytes(const uint32_t* source, uint32_t* target) {
 }
 
 // A byte times a factor, rounded to the nearest whole number with ties to even (SSE2's
-// conversion under the default rounding mode); the double product is exact.
+// conversion under the default rounding mode); the double product is exact. A negative or
+// not-a-number factor gives 0, a product past 255 gives 255. A factor past 256 counts as 256,
+// which already takes every byte but 0 past 255, so that 0 times infinity gives 0.
 static inline uint8_t Tint(uint8_t byte, float factor) {
-  return static_cast<uint8_t>(_mm_cvtsd_si32(_mm_set_sd(byte * static_cast<double>(factor))));
+  if (!(factor > 0.0f)) return 0;
+  double product = byte * static_cast<double>(factor < 256.0f ? factor : 256.0f);
+  return static_cast<uint8_t>(_mm_cvtsd_si32(_mm_set_sd(product < 255.0 ? product : 255.0)));
 }
 
 // The definition, for tables whose factors factor bytes cannot hold: each pixel's source from
@@ -116,9 +113,9 @@ __attribute__((noinline)) static void RefractByDefinition(const uint32_t* source
       int32_t view = x + y * LensWidth;
       const auto* s = reinterpret_cast<const uint8_t*>(source + sourceIndex[view]);
       auto* t = reinterpret_cast<uint8_t*>(target + view);
-      t[0] = Tint(s[0], ClampFactor(cell->blueFactor));
-      t[1] = Tint(s[1], ClampFactor(cell->greenFactor));
-      t[2] = Tint(s[2], ClampFactor(cell->redFactor));
+      t[0] = Tint(s[0], cell->blueFactor);
+      t[1] = Tint(s[1], cell->greenFactor);
+      t[2] = Tint(s[2], cell->redFactor);
     }
   }
 }

@@ -32,7 +32,7 @@ struct TableState : ObjectTable {
   DynamicSet* volatile dynamicSet;  // addresses of the live dynamic records, or null
   volatile LONG finders[2];         // lookups in progress, per parity of findEpoch
   volatile LONG findEpoch;          // advanced before a dynamic record is returned to its heap
-  void* scratch;                    // handed out for numbers no slot can hold; never found
+  void* scratch;                    // handed out when no record can be had; never found
   int32_t capacityLimit;            // capacity never grows past this: a multiple of blockCapacity
   LinkedBlock** blockIndex;         // block k at entry k; room for every block up to the limit
 };
@@ -193,13 +193,9 @@ static bool GrowToCover(TableState* table, int32_t n) {
 }
 
 // Under the lock: the record handed out for a number that no slot can hold (below −1, past the
-// limit, over a live dynamic record, or past what the heap can cover). Creators may write to
-// it; lookups never find it.
+// limit, over a live dynamic record, or past what the heaps can give). Creators may write to
+// it; lookups never find it. Made with the table: a refusal must not need memory of its own.
 static void* ScratchRecord(TableState* table) {
-  if (table->scratch == nullptr) {
-    table->scratch = HeapAlloc(MainHeap, 0, table->recordSize);
-    if (table->scratch == nullptr) CoreOutOfResources();
-  }
   memset(table->scratch, 0, table->recordSize);
   return table->scratch;
 }
@@ -228,8 +224,10 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
   table->capacityLimit = CapacityLimit(recordSize, table->blockCapacity);
   size_t indexBytes = (table->capacityLimit >> shift) * sizeof(LinkedBlock*);
   table->blockIndex = static_cast<LinkedBlock**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, indexBytes));
+  table->scratch = HeapAlloc(MainHeap, 0, recordSize);
   void* first = LinkedBlockAlloc(&table->blockList, static_cast<uint32_t>(blockBytes));
-  if (table->blockIndex == nullptr || first == nullptr) CoreOutOfResources();
+  if (table->blockIndex == nullptr || table->scratch == nullptr || first == nullptr)
+    CoreOutOfResources();
   table->firstBlock = LinkedBlockOf(first);
   table->blockIndex[0] = table->firstBlock;
   InitializeCriticalSection(&table->lock);

@@ -13,6 +13,10 @@
 //   stands twice in the wait set and never pairs with another thread's block.
 // - Every handle in the wait set (entries 1 and up) is a duplicate owned by ThreadWatcher and is
 //   closed when its entry is removed or its request is dropped.
+// - Handing a thread over allocates nothing: its request lies in its own block, behind the
+//   slices, and the wait set has room for all 64 entries from the start. So every thread that
+//   got its block is watched, up to the 64-entry limit; a request dropped at the limit leaves
+//   its block (request included) to the process's end.
 // - ThreadWatcher frees into MainHeap, so it is stopped (ThreadDataEnd) and has ended before
 //   MainHeap is destroyed; threads that end after that are left to the process's end.
 // - ThreadWatcher runs before the first registration returns: a process that ends at any time
@@ -43,7 +47,8 @@ static DWORD watcherThreadId;                    // ThreadWatcher's own id: neve
 static HANDLE watcherThread;                     // ThreadWatcher's handle, until it has ended
 static volatile LONG watcherStopping;            // set by ThreadDataEnd; ThreadWatcher then ends
 
-// One thread handed to ThreadWatcher: its duplicated handle and its block.
+// One thread handed to ThreadWatcher: its duplicated handle and its block. It lies in that
+// block, at HandOverOffset, so it lives exactly as long as the block.
 struct HandOver {
   HandOver* next;  // the next request in arrival order, or null
   HANDLE thread;   // real handle of the registering thread, owned by whoever holds the request
@@ -57,7 +62,6 @@ static HandOver* pendingLast;          // newest request, or null when the queue
 static const DWORD RegisterWaitMs = 2000;  // also for ThreadWatcher to begin running
 static const DWORD StopWaitMs = 2000;  // for ThreadWatcher to finish the thread it is freeing
 static const DWORD WatchLimit = MAXIMUM_WAIT_OBJECTS;  // 64 entries, the request event included
-static const DWORD WatchGrowth = 5;                    // entries added to the arrays at a time
 
 static DWORD WINAPI ThreadWatcher(void*);
 
@@ -140,33 +144,36 @@ static void QueueHandOver(HandOver* request) {
   LeaveCriticalSection(&handOverLock);
 }
 
+// Where a block made by ThreadDataGet holds its hand-over: behind the slices, aligned. Read
+// once the layout is final.
+static SIZE_T HandOverOffset(void) {
+  return (static_cast<SIZE_T>(totalSize) + alignof(HandOver) - 1) & ~(alignof(HandOver) - 1);
+}
+
 // Hands the calling thread to ThreadWatcher and waits (at most 2000 ms) for its acknowledgement.
-static void WatchCallingThread(void* block) {
+static void WatchCallingThread(uint8_t* block) {
   if (watcherStopping) return;  // nobody would answer: the thread goes on unwatched
   EnterCriticalSection(&RegisterLock);
   HANDLE self = nullptr;
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
                       FALSE, DUPLICATE_SAME_ACCESS)) {
-    auto* request = static_cast<HandOver*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, sizeof(HandOver)));
-    if (request == nullptr) {
-      CloseHandle(self);  // cannot be handed over: the thread goes on unwatched
-    } else {
-      request->thread = self;
-      request->block = block;
-      QueueHandOver(request);
-      ResetEvent(RegisterDoneEvent);
-      SetEvent(RegisterRequestEvent);
-      WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
-    }
+    auto* request = reinterpret_cast<HandOver*>(block + HandOverOffset());
+    request->next = nullptr;
+    request->thread = self;
+    request->block = block;
+    QueueHandOver(request);
+    ResetEvent(RegisterDoneEvent);
+    SetEvent(RegisterRequestEvent);
+    WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
   }
   LeaveCriticalSection(&RegisterLock);
 }
 
-// The calling thread's first block, of the final layout's size.
+// The calling thread's first block: the final layout's slices, then room for its hand-over.
 static uint8_t* MakeBlock(void) {
   EnterCriticalSection(&layoutLock);
   layoutFixed = true;
-  void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, totalSize);
+  void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, HandOverOffset() + sizeof(HandOver));
   LeaveCriticalSection(&layoutLock);
   if (block == nullptr) CoreOutOfResources();
   return static_cast<uint8_t*>(block);
@@ -190,30 +197,17 @@ void* ThreadDataGet(int32_t offset) {
 // ThreadWatcher
 // ---------------------------------------------------------------------------------------------
 
-// The wait set, private to ThreadWatcher's thread.
+// The wait set, private to ThreadWatcher's thread, at its full size from the start: taking a
+// thread never needs memory.
 struct WaitSet {
-  HANDLE* handles;  // entry 0 RegisterRequestEvent, then watched threads
-  void** blocks;    // parallel to handles; entry 0 unused
-  DWORD count;      // entries in use, entry 0 included
-  DWORD room;       // entries allocated in each array; grows by 5, never shrinks
+  HANDLE handles[WatchLimit];  // entry 0 RegisterRequestEvent, then watched threads
+  void* blocks[WatchLimit];    // parallel to handles; entry 0 unused
+  DWORD count;                 // entries in use, entry 0 included
 };
 
-// Room for one more entry: both arrays grow to count + 5 when full.
-static bool MakeRoom(WaitSet* set) {
-  if (set->count < set->room) return true;
-  DWORD room = set->count + WatchGrowth;
-  void* handles = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, set->handles, room * sizeof(HANDLE));
-  if (handles == nullptr) return false;
-  set->handles = static_cast<HANDLE*>(handles);
-  void* blocks = HeapReAlloc(MainHeap, HEAP_ZERO_MEMORY, set->blocks, room * sizeof(void*));
-  if (blocks == nullptr) return false;  // handles grew already; harmless, room stays as it was
-  set->blocks = static_cast<void**>(blocks);
-  set->room = room;
-  return true;
-}
-
 // Takes every queued request: added to the wait set while it has room for it, dropped (its
-// handle closed; the thread goes on unwatched) once 64 entries are in use.
+// handle closed; the thread goes on unwatched) once 64 entries are in use. A request lies in its
+// thread's block, which from here on only ThreadEnded frees.
 static void TakeRequests(WaitSet* set) {
   // Reset first: a request queued from now on sets the event again and is not missed.
   ResetEvent(RegisterRequestEvent);
@@ -223,14 +217,13 @@ static void TakeRequests(WaitSet* set) {
   LeaveCriticalSection(&handOverLock);
   while (request != nullptr) {
     HandOver* next = request->next;
-    if (set->count < WatchLimit && MakeRoom(set)) {
+    if (set->count < WatchLimit) {
       set->handles[set->count] = request->thread;
       set->blocks[set->count] = request->block;
       set->count += 1;
     } else {
       CloseHandle(request->thread);
     }
-    HeapFree(MainHeap, 0, request);
     request = next;
   }
   SetEvent(RegisterDoneEvent);
@@ -258,22 +251,16 @@ static int32_t SignalledEntry(DWORD result, DWORD count) {
   return -1;
 }
 
-// ThreadWatcher is ending: the handles it owns are closed and its arrays freed. The blocks of
-// threads still running stay; they go with MainHeap.
+// ThreadWatcher is ending: the handles it owns are closed. The blocks of threads still running
+// stay; they go with MainHeap.
 static void CloseWaitSet(WaitSet* set) {
   for (DWORD i = 1; i < set->count; ++i) CloseHandle(set->handles[i]);
-  HeapFree(MainHeap, 0, set->handles);
-  HeapFree(MainHeap, 0, set->blocks);
 }
 
 static DWORD WINAPI ThreadWatcher(void*) {
-  WaitSet set;
-  set.handles = static_cast<HANDLE*>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(HANDLE)));
-  set.blocks = static_cast<void**>(HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, WatchGrowth * sizeof(void*)));
-  if (set.handles == nullptr || set.blocks == nullptr) CoreOutOfResources();
+  WaitSet set{};
   set.handles[0] = RegisterRequestEvent;
   set.count = 1;
-  set.room = WatchGrowth;
   SetEvent(RegisterDoneEvent);  // running: the first registration may return
   for (;;) {
     DWORD result = WaitForMultipleObjects(set.count, set.handles, FALSE, INFINITE);

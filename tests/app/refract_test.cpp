@@ -37,13 +37,11 @@ void ExpectSameFrame(const std::vector<uint8_t>& expected, const uint8_t* actual
 }
 
 // round(source × colour / 256) with ties to even, by integer reasoning alone. A factor one float
-// step below (hair −1) or above (+1) colour / 256 settles a tie its own way instead, but for
-// one above 255 / 256, which is kept at 255 / 256.
+// step below (hair −1) or above (+1) colour / 256 settles a tie its own way instead.
 uint32_t ExpectedTint(uint32_t source, uint32_t colour, int hair = 0) {
   uint32_t product = source * colour, q = product >> 8, r = product & 255;
   if (r != 128) return q + (r > 128);
-  if (hair < 0) return q;
-  if (hair > 0 && colour < 255) return q + 1;
+  if (hair != 0) return q + (hair > 0);
   return q + (q & 1);
 }
 
@@ -99,9 +97,16 @@ TEST_F(LensTest, EveryPairOfSourceByteAndColourByte) {
   }
 }
 
+// A built table is refracted from its prepared form alone (its cells may be out of reach), and
+// so is one whose other factors are negative or not a number, which give 0. Then the same by the
+// definition, beside factors no colour byte gives: 1 passes a byte unchanged, and a product past
+// 255 gives 255.
 TEST_F(LensTest, RoundingEdgesOfTheProduct) {
   struct { uint8_t source, colour, expected; } cases[] = {
       {255, 255, 254}, {1, 128, 0}, {3, 128, 2}, {255, 128, 128}, {200, 0, 0}, {0, 255, 0}};
+  struct { uint8_t source; float factor; uint8_t expected; } handWritten[] = {
+      {206, 1.0f, 206}, {255, 1.0f, 255}, {200, 2.0f, 255}, {100, 2.0f, 200}, {1, 254.4f, 254},
+      {0, INFINITY, 0}, {1, INFINITY, 255}, {200, -1.0f, 0}, {200, -0.0f, 0}, {200, NAN, 0}};
   Picture bump(500, 200, 128), colour(500, 200);
   int i = 0;
   for (const auto& c : cases) {
@@ -109,12 +114,31 @@ TEST_F(LensTest, RoundingEdgesOfTheProduct) {
     captureBuffer[i * 4 + 2] = c.source;
     ++i;
   }
+  auto writeCells = [&](bool positive) {
+    for (int j = 0; j < static_cast<int>(std::size(handWritten)); ++j) {
+      if ((handWritten[j].factor > 0.0f) != positive) continue;
+      LensCell(i + j, 0)->redFactor = handWritten[j].factor;
+      captureBuffer[(i + j) * 4 + 2] = handWritten[j].source;
+    }
+    LensTablePrepare();
+  };
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  writeCells(false);
+  void* cells = lensTable.data;
+  lensTable.data = nullptr;
+  RefractFrame();
+  lensTable.data = cells;
+  std::vector<uint8_t> fast(outputBuffer, outputBuffer + LensBufferBytes);
+  writeCells(true);
   RefractFrame();
   i = 0;
   for (const auto& c : cases) {
-    EXPECT_EQ(outputBuffer[i * 4 + 2], c.expected) << int(c.source) << " x " << int(c.colour);
-    ++i;
+    EXPECT_EQ(fast[i * 4 + 2], c.expected) << int(c.source) << " x " << int(c.colour);
+    EXPECT_EQ(outputBuffer[i++ * 4 + 2], c.expected) << int(c.source) << " x " << int(c.colour);
+  }
+  for (const auto& c : handWritten) {
+    if (!(c.factor > 0.0f)) EXPECT_EQ(fast[i * 4 + 2], c.expected) << c.factor;
+    EXPECT_EQ(outputBuffer[i++ * 4 + 2], c.expected) << c.factor;
   }
 }
 
@@ -251,12 +275,12 @@ TEST_F(LensTest, NoFetchOrStoreLiesOutsideTheBuffers) {
   *LensCell(1, 0) = LensEntry{NAN, 1e30f, 0.5f, 0.5f, 0.5f};
   LensTablePrepare();
   RefractFrame();
-  // Factors beyond the colour bytes' range pass as the nearest one: 255 / 256, or 0; the same
-  // again once a factor of 0.3 makes the table one that is rendered by the definition.
+  // Factors beyond the colour bytes' range: not a number and negative give 0, a product past 255
+  // gives 255; the same again once a factor of 0.3 joins them.
   for (int pass = 0; pass < 2; ++pass) {
-    SCOPED_TRACE(pass == 0 ? "factor bytes" : "by the definition");
+    SCOPED_TRACE(pass);
     EXPECT_EQ(OutputPixel(0, 0)[0], 0);
-    EXPECT_EQ(OutputPixel(0, 0)[1], Tint(CapturePixel(499, 0)[1], 255 / 256.0f));
+    EXPECT_EQ(OutputPixel(0, 0)[1], 255);
     EXPECT_EQ(OutputPixel(0, 0)[2], 0);
     EXPECT_EQ(OutputPixel(1, 0)[0], Tint(CapturePixel(0, 199)[0], 0.5f));
     *LensCell(2, 0) = LensEntry{498.5f, 198.75f, 0.3f, 0.3f, 0.3f};

@@ -225,11 +225,18 @@ TEST(ObjectTable, NumbersThatNameNoObjectAreNeverReadThrough) {
 }
 
 // Numbers below −1 get a writable scratch record that nothing can find or enumerate, so a
-// creator that writes into it corrupts nothing.
+// creator that writes into it corrupts nothing; so does −1 once no memory is left, even first.
 TEST(ObjectTable, NumbersBelowMinusOneGetAScratchRecordThatIsNeverFound) {
   table = ObjectTableCreate(sizeof(Record), 16, FreeRecord);
   Record* kept = Create(0, 0x77);
+  HANDLE mainHeap = MainHeap;
+  MainHeap = HeapCreate(0, 0x10000, 0x10000);
+  for (SIZE_T size = 64; size > 0; size /= 2) while (HeapAlloc(MainHeap, 0, size)) {}
+  auto* exhausted = static_cast<Record*>(ObjectAllocate(table, -1));
+  MainHeap = mainHeap;
   auto* scratch = static_cast<Record*>(ObjectAllocate(table, -5));
+  EXPECT_EQ(exhausted, scratch);
+  EXPECT_EQ(table->dynamicList, nullptr);
   ASSERT_NE(scratch, nullptr);
   EXPECT_EQ(scratch->handle | scratch->token, 0u);
   scratch->handle = 0x55;

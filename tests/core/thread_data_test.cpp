@@ -175,8 +175,7 @@ TEST(ThreadData, NewThreadGetsInitsNewestFirstAndFreesAfterItEnds) {
 TEST(ThreadData, ManyShortLivedThreadsAreEachFreedOnceWithoutLeaks) {
   RegisterLikeTheProgram();
   constexpr int Total = 200, Batch = 20;
-  // Settle MainHeap first: the watcher's arrays grow once the first threads are watched.
-  int baseline = -1;
+  int baseline = HeapBusyBlocks(MainHeap);
   for (int start = 0; start < Total; start += Batch) {
     std::vector<ThreadResult> results(Batch);
     HANDLE threads[Batch];
@@ -189,7 +188,6 @@ TEST(ThreadData, ManyShortLivedThreadsAreEachFreedOnceWithoutLeaks) {
       EXPECT_EQ(r.inits, 1);  // once, though asked twice
     }
     ASSERT_TRUE(WaitUntil([&] { return freesSeen == start + Batch; })) << freesSeen;
-    if (start == 0) baseline = HeapBusyBlocks(MainHeap);
   }
   EXPECT_EQ(freesSeen, Total);
   EXPECT_EQ(freedOwners.size(), static_cast<size_t>(Total));  // every thread, none twice
@@ -226,23 +224,46 @@ void Release(std::vector<HANDLE>& threads) {
   ResetEvent(goEvent);
 }
 
+// Swaps MainHeap for a heap whose only room is a hole of size bytes for each of count blocks,
+// the holes apart; returns the heap's busy blocks with the holes free.
+int SwapInHoledHeap(SIZE_T size, int count) {
+  HANDLE heap = HeapCreate(0, 0x10000, 0x10000);
+  std::vector<void*> room;
+  while (void* p = HeapAlloc(heap, 0, size)) room.push_back(p);
+  for (SIZE_T crumb = size; crumb > 0; crumb /= 2) while (HeapAlloc(heap, 0, crumb)) {}
+  for (int i = 0; i < count; ++i) HeapFree(heap, 0, room.at(2 * i));
+  MainHeap = heap;
+  return HeapBusyBlocks(heap);
+}
+
 // The wait set holds ThreadWatcher's own event and 63 threads; a 64th live thread is
-// acknowledged but never watched. Entries free up as watched threads end.
+// acknowledged but never watched. Entries free up as watched threads end. Handing a thread over
+// needs no memory: the blocks take a heap's last room, and every thread within the limit is freed.
 TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   RegisterLikeTheProgram();
   goEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SIZE_T blockSize = 0;
+  ASSERT_TRUE(RunOnThread([&] { blockSize = HeapSize(MainHeap, 0, ThreadDataGet(0)); }));
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
+  freesSeen = 0;
+  HANDLE mainHeap = MainHeap;
+  int busy = SwapInHoledHeap(blockSize, 70);
   std::vector<HANDLE> threads = StartParked(70);
   ASSERT_TRUE(WaitUntil([] { return registered == 70; }, 60000)) << registered;
   Release(threads);
   ASSERT_TRUE(WaitUntil([] { return freesSeen >= 63; })) << freesSeen;
   Sleep(300);  // give a wrongly watched 64th thread the chance to show up
   EXPECT_EQ(freesSeen, 63);
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), busy + 7);  // the unwatched threads' blocks stay
 
   // With the set empty again, new threads are watched.
+  busy = SwapInHoledHeap(blockSize, 5);
   threads = StartParked(5);
   ASSERT_TRUE(WaitUntil([] { return registered == 75; }));
   Release(threads);
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 68; })) << freesSeen;
+  EXPECT_EQ(HeapBusyBlocks(MainHeap), busy);
+  MainHeap = mainHeap;
 }
 
 // Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).

@@ -169,8 +169,9 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
 constexpr int32_t ObjectSlotBytesLimit = 4 << 20;
 
 // The record for number n (−1: a new dynamic record); an object that had n is freed first. A
-// refused number (below −1, past the limit, over a dynamic object) or a failed growth gets the
-// table's scratch record instead: zeroed and writable, never found, the same for every refusal.
+// refused number (below −1, past the limit, over a dynamic object), a failed growth or a dynamic
+// record the heaps cannot give gets the table's scratch record instead, made with the table:
+// zeroed and writable, never found, the same for every refusal.
 void* ObjectAllocate(ObjectTable* table, int32_t n);
 // Is record the one ObjectAllocate hands every refused number? A creator asks first, before
 // anything a refusal must not leave behind, and then writes nothing into it.
