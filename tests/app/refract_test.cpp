@@ -137,7 +137,9 @@ TEST_F(LensTest, RoundingEdgesOfTheProduct) {
     EXPECT_EQ(outputBuffer[i++ * 4 + 2], c.expected) << int(c.source) << " x " << int(c.colour);
   }
   for (const auto& c : handWritten) {
-    if (!(c.factor > 0.0f)) EXPECT_EQ(fast[i * 4 + 2], c.expected) << c.factor;
+    if (!(c.factor > 0.0f)) {
+      EXPECT_EQ(fast[i * 4 + 2], c.expected) << c.factor;
+    }
     EXPECT_EQ(outputBuffer[i++ * 4 + 2], c.expected) << c.factor;
   }
 }

@@ -255,7 +255,6 @@ TEST(WindowRecords, ANumberNoSlotCanHoldGivesZeroAndLeavesNoWindow) {
 // Two threads open one number at the same moment, round after round: a free number goes to
 // exactly one of them, a refused one to neither, and no class, window or block stays behind.
 TEST(WindowRecords, TwoThreadsOpeningOneNumberAtOnce) {
-  OpenHidden(1 << 30);  // the refusals' shared record exists from here on
   int before = RuntimeHeapBlocks();
   const int Rounds = 30;
   std::atomic<int> arrived{0};
