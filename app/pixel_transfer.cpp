@@ -4,8 +4,8 @@
 
 // NOTE: GetDIBits and SetDIBits require that the bitmap is not selected into any device
 // context while they run; taking the context from the image's drawing output would do exactly
-// that (and selecting a device-dependent bitmap costs a fifth of a millisecond under Wine). The
-// transfers use a memory context of their own, made once, in which nothing is ever selected.
+// that (and under Wine selecting a device-dependent bitmap asks the wine server several times).
+// The transfers use a memory context of their own, made once, in which nothing is ever selected.
 static HDC TransferContext(void) {
   static HDC dc = CreateCompatibleDC(nullptr);
   return dc;

@@ -104,7 +104,7 @@ static inline uint8_t Tint(uint8_t byte, float factor) {
 
 // The definition, for tables whose factors factor bytes cannot hold: each pixel's source from
 // the working form, its factors read from the table's cell. Kept out of line: inlined, it
-// crowds the kernel's registers (a frame took 8 % longer).
+// crowds the kernel's registers and slows every frame.
 __attribute__((noinline)) static void RefractByDefinition(const uint32_t* source, uint32_t* target) {
   if (lensTable.data == nullptr) return;
   for (int32_t x = 0; x < LensWidth; ++x) {

@@ -1,12 +1,11 @@
 // Process probe: what another process costs, read from outside while it runs: its CPU time, its
 // memory, its GDI objects, and a variable of its executable.
 //
-// NOTE: under Wine, GetProcessTimes of another process counts a fraction of its CPU time
-// (measured: 40 ms where Linux counted 240 ms over 20 s), and Wine leaves GDI objects uncounted
-// (GetGuiResources answers 0). So there the CPU time comes from Linux (the Wine process's
-// /proc/PID/schedstat, read through Wine's drive Z:), and GDI objects are counted in the
-// process's GDI handle table, which its PEB names; GdiCountCheck shows on this process that
-// such a count follows objects made and deleted.
+// NOTE: under Wine, GetProcessTimes of another process counts only a part of its CPU time, and
+// Wine leaves GDI objects uncounted (GetGuiResources answers 0). So there the CPU time comes from
+// Linux (the Wine process's /proc/PID/schedstat, read through Wine's drive Z:), and GDI objects
+// are counted in the process's GDI handle table, which its PEB names; GdiCountCheck shows on this
+// process that such a count follows objects made and deleted.
 #pragma once
 
 #include <windows.h>
