@@ -8,7 +8,8 @@
 
 AppState app;
 
-int32_t SetUpWindow(void) {
+// Opens the window with its display image and image gadget, and makes it layered; returns 0.
+static int32_t SetUpWindow(void) {
   app.mainWindow = WindowOpen(-1, WindowLeft, WindowTop, ClientWidth, ClientHeight, "Lunetrix",
                               WindowFlags);
   if (app.mainWindow == 0) return 0;
@@ -28,7 +29,7 @@ int32_t SetUpWindow(void) {
 // NOTE: frames are taken beneath the gadget, whose place on the screen depends on the frame
 // sizes of the platform (13, 39 from the outer corner on Windows, other numbers under Wine), so
 // the offset is measured once the window stands.
-void MeasureGadgetOffset(void) {
+static void MeasureGadgetOffset(void) {
   app.gadgetOffsetX = DefaultGadgetOffsetX;
   app.gadgetOffsetY = DefaultGadgetOffsetY;
   HWND window = WindowGetHandle(app.mainWindow);
@@ -81,15 +82,23 @@ static void MainLoop(void) {
   }
 }
 
-void LunetrixMain(void) {
+void StartLunetrix(void) {
   memset(&app, 0, sizeof app);
   StartRuntime();
   AllocateLensBuffers();
+}
+
+void PrepareLunetrix(void) {
+  StartLunetrix();
   ScreenCaptureInit();  // before the window is first shown
   SetUpWindow();
   MeasureGadgetOffset();
   BuildLensTable("Bumpmap.png", "Color.png");
   EventSetCallback(MoveCallback);
+}
+
+void LunetrixMain(void) {
+  PrepareLunetrix();
   // Without a window no close request could ever end the loop: the program ends at once.
   if (app.mainWindow != 0) MainLoop();
   EndRuntime();

@@ -35,16 +35,20 @@ extern AppState app;
 
 // lifecycle.cpp: start-up in its fixed order, the window, the main loop and the end.
 
-// The whole program: start-up, window, table, main loop, end; the process exits with code 0.
+// The whole program: PrepareLunetrix, the main loop, the end; the process exits with code 0.
 [[noreturn]] void LunetrixMain(void);
+// Everything the program does before its main loop: StartLunetrix, the screen copy, the window
+// and its gadget's place on the screen, the lens table from "Bumpmap.png" and "Color.png" in the
+// current directory, and MoveCallback. Under Wine the screen is first copied here, before the
+// window is shown: whatever is to lie beneath the window must be on the screen by then.
+void PrepareLunetrix(void);
+// The first part of PrepareLunetrix, all the lens needs without a window: the application's
+// variables cleared, the runtime started, the pixel buffers and the lens table allocated.
+void StartLunetrix(void);
 // The runtime's start-up steps in their fixed order, and its end steps (MainHeap goes last and
 // the process ends with exit code 0).
 void StartRuntime(void);
 [[noreturn]] void EndRuntime(void);
-// Opens the window with its display image and image gadget, and makes it layered; returns 0.
-int32_t SetUpWindow(void);
-// Measures where the image gadget lies relative to the window's outer corner.
-void MeasureGadgetOffset(void);
 // The window callback: renders a frame at the place a WM_MOVING rectangle announces.
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -1,8 +1,8 @@
 // Frame benchmark: the real frame path of Lunetrix (capture, copy-in, refraction, write-back,
 // gadget repaint) under the real window system, over a backdrop, for at least 1,000 frames.
 //
-// The program is started as Lunetrix.exe starts it (runtime, buffers, screen copy, window, lens
-// table from the default pictures); then frames are rendered back to back with the window's
+// The program is prepared as Lunetrix.exe prepares it (PrepareLunetrix, over the backdrop, with
+// the default pictures); then frames are rendered back to back with the window's
 // messages pumped between them, as the main loop would. Changing frames alternate between two
 // places a pixel apart, so that each one is drawn in full; unchanged frames repeat one place, as
 // a window standing still does. Then the steps of a changing frame are timed one by one, to show
@@ -70,15 +70,9 @@ struct Surface {
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const char* lensDirectory = argc > 1 ? argv[1] : LUNETRIX_DEFAULT_LENS;
-  StartRuntime();
-  BackdropWindow backdrop("Frame benchmark backdrop", PaintScene);  // beneath the lens
-  AllocateLensBuffers();
-  ScreenCaptureInit();
-  SetUpWindow();
-  MeasureGadgetOffset();
   if (!SetCurrentDirectoryA(lensDirectory)) fprintf(stderr, "frame_bench: no directory %s\n", lensDirectory);
-  BuildLensTable("Bumpmap.png", "Color.png");
-  EventSetCallback(MoveCallback);
+  BackdropWindow backdrop("Frame benchmark backdrop", PaintScene);  // beneath the lens
+  PrepareLunetrix();
   Surface surface;
   if (app.mainWindow == 0 || app.imageGadget == 0 || surface.dc == nullptr) {
     fprintf(stderr, "frame_bench: the window, its gadget or a capture surface could not be made\n");

@@ -21,7 +21,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "lens.h"
+#include "lunetrix.h"
 
 constexpr int WarmupRounds = 20;   // untimed repetitions of each variant first
 constexpr int TimedRounds = 500;   // timed repetitions of each variant
@@ -101,10 +101,10 @@ static void DisplacementSpan(int32_t* minDx, int32_t* maxDx, int32_t* minDy, int
     }
 }
 
-// Start-up as the program does it: buffers and table, the two maps read into the buffers the
-// build uses, the table filled from them, then the capture. False when something is missing.
+// After the program's start-up has allocated the buffers and the table: the two maps read into
+// the buffers the build uses, the table filled from them, then the capture. False when something
+// is missing.
 static bool PrepareFrame(void) {
-  AllocateLensBuffers();
   naiveOutput = static_cast<uint8_t*>(MemoryAlloc(LensBufferBytes));
   copyOutput = static_cast<uint8_t*>(MemoryAlloc(LensBufferBytes));
   if (lensTable.data == nullptr || captureBuffer == nullptr || outputBuffer == nullptr ||
@@ -245,10 +245,7 @@ int main(void) {
   // NOTE: text-mode streams would end every line with "\r" when read on Linux through Wine.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
-  CoreStart();
-  StringInit();
-  BlockHeapInit();
-  MemoryInit();
+  StartLunetrix();
   if (!PrepareFrame()) {
     fprintf(stderr, "refract_bench: could not allocate the buffers or the lens table\n");
     return 1;

@@ -34,14 +34,13 @@ Picture Pattern(int width, int height) {
   return picture;
 }
 
+// The process's start-up prepared the program as it stands before its main loop.
 class App : public testing::Test {
  protected:
   void SetUp() override {
-    SetUpWindow();
     ASSERT_NE(app.mainWindow, 0);
     ASSERT_NE(app.displayImage, 0);
     ASSERT_NE(app.imageGadget, 0);
-    MeasureGadgetOffset();
     Flush();
   }
   // Fills the display image with 0x42, so that any frame rendered into it shows.
@@ -162,7 +161,6 @@ TEST_F(App, MoveCallbackRendersAtTheAnnouncedPlaceAndLetsTheSystemGoOn) {
 // reaches the window, one without a rectangle renders nothing and faults nowhere, and the next
 // one with a rectangle renders as usual.
 TEST_F(App, MovingWithoutARectangleIsIgnored) {
-  EventSetCallback(MoveCallback);
   HWND window = WindowGetHandle(app.mainWindow);
   auto sendMoving = [&](RECT* rect) {
     std::atomic<bool> done{false};
@@ -187,7 +185,6 @@ TEST_F(App, MovingWithoutARectangleIsIgnored) {
   EXPECT_EQ(accessViolations, 0);
   EXPECT_GT(UnmarkedPixels(), 0) << "a WM_MOVING with a rectangle rendered no frame";
   RemoveVectoredExceptionHandler(handler);
-  EventSetCallback(nullptr);
 }
 
 // Start-up whose MemoryAlloc cannot supply the two 400,000-byte buffers (its heap is swapped

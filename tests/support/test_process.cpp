@@ -38,10 +38,7 @@ void TestStartup(void) {
   UseWineDrawnFrames();  // before the process's first window
 #endif
 #if LUNETRIX_START_APP
-  // The program's own start-up, then what its entry point prepares before the window.
-  StartRuntime();
-  AllocateLensBuffers();
-  ScreenCaptureInit();
+  PrepareLunetrix();  // all the program does before its main loop
 #elif LUNETRIX_START_CORE
   CoreStart();
   StringInit();
