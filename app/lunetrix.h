@@ -82,9 +82,16 @@ uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t heigh
 // Copies the rectangle, as the last refresh left it, into target at (0, 0).
 void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height);
 
-// render.cpp: one frame of the view.
+// render.cpp: one frame of the view, in named steps.
 
 // Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0. A frame
 // that would look like the last drawn one is skipped and leaves the view as it is. Without the
 // pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);
+// The steps of a frame, in the order RenderFrame runs them: screen refresh, capture, compare,
+// copy-in, refraction, write-back, gadget repaint. A frame that would look like the last drawn
+// one ends after the screen refresh or the compare.
+constexpr int32_t FrameStepCount = 7;
+const char* FrameStepName(int32_t step);
+// RenderFrame, calling stepEnded with each step's number as that step ends.
+int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step));

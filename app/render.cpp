@@ -12,6 +12,10 @@
 // write-back or repaint. Under Wine a still window's capture comes from the screen cache, whose
 // version says that nothing beneath the rectangle was read again since the last drawn frame:
 // such a frame is recognised as unchanged before anything is copied.
+//
+// A frame is a fixed list of named steps, run in order until one ends the frame; frame_bench
+// times each step inside real frames, so what it measures is what the program runs.
+#include <assert.h>
 #include <string.h>
 
 #include "gadget.h"
@@ -39,6 +43,14 @@ struct DrawnFrame {
 };
 static DrawnFrame drawn;
 
+// One frame on its way through the steps.
+struct Frame {
+  int32_t x, y;            // screen position of its capture
+  uint32_t screenVersion;  // the screen copy's version for it (0: cannot tell)
+  bool written;            // its picture reached the display image
+  bool shown;              // the display image shows this frame: unchanged, or drawn and written
+};
+
 // Makes the capture surface at the first frame; false when the system cannot give it.
 static bool PrepareSurface(void) {
   if (surface.dc != nullptr) return true;
@@ -60,44 +72,107 @@ static bool DrawnFromCaptureBuffer(void) {
   return drawn.valid && drawn.capture == captureBuffer && drawn.lensVersion == LensTableVersion();
 }
 
-// Is the frame at (x, y) the last drawn one, as far as the screen copy's version tells?
-static bool UnchangedBeforeCopy(int32_t x, int32_t y, uint32_t screenVersion) {
-  return screenVersion != 0 && DrawnFromCaptureBuffer() && drawn.x == x && drawn.y == y &&
-         drawn.screenVersion == screenVersion;
+// A frame that shows what the display image already shows: counted, and nothing more is done.
+static bool SkipUnchanged(Frame& frame) {
+  ++app.framesSkipped;
+  frame.shown = true;
+  return false;
 }
 
-// Refracts the capture surface's pixels and shows them.
-static void DrawFrame(int32_t x, int32_t y, uint32_t screenVersion) {
+// The steps, in the order of FrameSteps below. Each returns false when the frame ends with it.
+
+// Brings the screen copy of the frame's rectangle up to date. A frame at the last drawn one's
+// place, whose copy the screen copy's version says is the same, ends here.
+static bool RefreshStep(Frame& frame) {
+  frame.screenVersion = ScreenCaptureRefresh(frame.x, frame.y, LensWidth, LensHeight,
+                                             WindowGetHandle(app.mainWindow));
+  if (frame.screenVersion != 0 && DrawnFromCaptureBuffer() && drawn.x == frame.x &&
+      drawn.y == frame.y && drawn.screenVersion == frame.screenVersion)
+    return SkipUnchanged(frame);
+  return true;
+}
+
+// Copies the rectangle into the capture surface. Without a surface no frame is made: the view
+// stays as it is.
+static bool CaptureStep(Frame& frame) {
+  if (!PrepareSurface()) return false;
+  ScreenCaptureTake(surface.dc, frame.x, frame.y, LensWidth, LensHeight);
+  GdiFlush();  // the copy may still be batched; the pixels are read directly
+  return true;
+}
+
+// A capture equal to the drawn frame's, at the same lens, ends the frame: the same picture, now
+// known to come from here.
+static bool CompareStep(Frame& frame) {
+  if (!DrawnFromCaptureBuffer() || memcmp(surface.pixels, captureBuffer, LensBufferBytes) != 0)
+    return true;
+  drawn.x = frame.x;
+  drawn.y = frame.y;
+  drawn.screenVersion = frame.screenVersion;
+  return SkipUnchanged(frame);
+}
+
+static bool CopyInStep(Frame&) {
   memcpy(captureBuffer, surface.pixels, LensBufferBytes);
-  RefractFrame();
-  bool written = WriteImagePixels(outputBuffer, app.displayImage) != 0;
-  GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
-  drawn = DrawnFrame{written, x, y, screenVersion, LensTableVersion(), captureBuffer};
-  ++app.framesDrawn;
+  return true;
 }
 
-int32_t RenderFrame(int32_t x, int32_t y) {
+static bool RefractStep(Frame&) {
+  RefractFrame();
+  return true;
+}
+
+static bool WriteBackStep(Frame& frame) {
+  frame.written = WriteImagePixels(outputBuffer, app.displayImage) != 0;
+  return true;
+}
+
+// The gadget shows the display image, which now holds the frame drawn from captureBuffer.
+static bool GadgetRepaintStep(Frame& frame) {
+  GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
+  drawn = DrawnFrame{frame.written, frame.x, frame.y, frame.screenVersion, LensTableVersion(),
+                     captureBuffer};
+  frame.shown = frame.written;
+  ++app.framesDrawn;
+  return true;
+}
+
+struct FrameStep {
+  const char* name;
+  bool (*run)(Frame& frame);
+};
+// The steps in the order a frame runs them, with the names frame_bench prints.
+static const FrameStep FrameSteps[] = {
+    {"screen refresh", RefreshStep},
+    {"capture", CaptureStep},
+    {"compare", CompareStep},
+    {"copy-in", CopyInStep},
+    {"refraction", RefractStep},
+    {"write-back", WriteBackStep},
+    {"gadget repaint", GadgetRepaintStep},
+};
+static_assert(sizeof FrameSteps / sizeof FrameSteps[0] == FrameStepCount, "every step is counted");
+
+const char* FrameStepName(int32_t step) { return FrameSteps[step].name; }
+
+int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step)) {
   if (app.renderBusy) return 0;
   // Without the pixel buffers (start-up could not have them) nothing can be refracted: the
   // gadget keeps the display image as it was created, black.
   if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   app.renderBusy = 1;
-  uint32_t screenVersion = ScreenCaptureRefresh(x, y, LensWidth, LensHeight,
-                                                WindowGetHandle(app.mainWindow));
-  if (UnchangedBeforeCopy(x, y, screenVersion)) {
-    ++app.framesSkipped;
-  } else if (PrepareSurface()) {  // without a surface no frame is made: the view stays as it is
-    ScreenCaptureTake(surface.dc, x, y, LensWidth, LensHeight);
-    GdiFlush();  // the copy may still be batched; the pixels are read directly
-    if (DrawnFromCaptureBuffer() && memcmp(surface.pixels, captureBuffer, LensBufferBytes) == 0) {
-      drawn.x = x;  // the same picture, now known to come from here
-      drawn.y = y;
-      drawn.screenVersion = screenVersion;
-      ++app.framesSkipped;
-    } else {
-      DrawFrame(x, y, screenVersion);
-    }
+  Frame frame{x, y, 0, false, false};
+  for (int32_t step = 0; step < FrameStepCount; ++step) {
+    bool goesOn = FrameSteps[step].run(frame);
+    if (stepEnded != nullptr) stepEnded(step);
+    if (!goesOn) break;
   }
+  // The rule above, as a frame leaves it: what the display image shows is this frame's picture,
+  // refracted from captureBuffer at this lens.
+  assert(!frame.shown || (DrawnFromCaptureBuffer() && drawn.x == x && drawn.y == y &&
+                          drawn.screenVersion == frame.screenVersion));
   app.renderBusy = 0;
   return 0;
 }
+
+int32_t RenderFrame(int32_t x, int32_t y) { return RenderFrameObserved(x, y, nullptr); }

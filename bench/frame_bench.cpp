@@ -1,24 +1,22 @@
-// Frame benchmark: the real frame path of Lunetrix (capture, copy-in, refraction, write-back,
-// gadget repaint) under the real window system, over a backdrop, for at least 1,000 frames.
+// Frame benchmark: Lunetrix's own frame (RenderFrame: screen refresh, capture, compare, copy-in,
+// refraction, write-back, gadget repaint) under the real window system, over a backdrop, for at
+// least 1,000 frames.
 //
 // The program is prepared as Lunetrix.exe prepares it (PrepareLunetrix, over the backdrop, with
-// the default pictures); then frames are rendered back to back with the window's
-// messages pumped between them, as the main loop would. Changing frames alternate between two
-// places a pixel apart, so that each one is drawn in full; unchanged frames repeat one place, as
-// a window standing still does. Then the steps of a changing frame are timed one by one, to show
-// how much of a frame each takes.
+// the default pictures); then frames are rendered back to back with the window's messages pumped
+// between them, as the main loop would. Changing frames alternate between two places a pixel
+// apart, so that each one is drawn in full; unchanged frames repeat one place, as a window
+// standing still does. Then changing frames are rendered again with each of their steps timed as
+// it ends, to show how much of a frame each step takes.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "backdrop_window.h"
 #include "clock.h"
-#include "gadget.h"
-#include "image.h"
 #include "lunetrix.h"
 #include "window.h"
 
@@ -51,34 +49,26 @@ static std::vector<double> TimeFrames(int count, Place place) {
   return times;
 }
 
-// A 500 × 200 DIB section with rows from the top in a memory context of its own, as the renderer
-// copies the screen into; null context when it cannot be made.
-struct Surface {
-  HDC dc = nullptr;
-  uint8_t* pixels = nullptr;
-  Surface() {
-    BITMAPINFO info = ImageTopDownInfo(LensWidth, LensHeight, 32);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (bitmap == nullptr) return;
-    dc = CreateCompatibleDC(nullptr);
-    SelectObject(dc, bitmap);
-    pixels = static_cast<uint8_t*>(bits);
-  }
-};
+// When each step of the frame under way ended (NowMs), and how many of its steps ran.
+static double stepEnds[FrameStepCount];
+static int32_t stepsRun;
+
+static void StepEnded(int32_t step) {
+  stepEnds[step] = NowMs();
+  stepsRun = step + 1;
+}
 
 int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   const char* lensDirectory = argc > 1 ? argv[1] : LUNETRIX_DEFAULT_LENS;
-  if (!SetCurrentDirectoryA(lensDirectory)) fprintf(stderr, "frame_bench: no directory %s\n", lensDirectory);
+  if (!SetCurrentDirectoryA(lensDirectory))
+    fprintf(stderr, "frame_bench: no directory %s\n", lensDirectory);
   BackdropWindow backdrop("Frame benchmark backdrop", PaintScene);  // beneath the lens
   PrepareLunetrix();
-  Surface surface;
-  if (app.mainWindow == 0 || app.imageGadget == 0 || surface.dc == nullptr) {
-    fprintf(stderr, "frame_bench: the window, its gadget or a capture surface could not be made\n");
+  if (app.mainWindow == 0 || app.imageGadget == 0) {
+    fprintf(stderr, "frame_bench: the window or its gadget could not be made\n");
     return 1;
   }
-  HWND window = WindowGetHandle(app.mainWindow);
   int32_t x = WindowGetX(app.mainWindow) + app.gadgetOffsetX;
   int32_t y = WindowGetY(app.mainWindow) + app.gadgetOffsetY;
   auto changing = [&](int i) { return POINT{x + (i & 1), y}; };
@@ -97,33 +87,30 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const char* names[] = {"capture", "copy-in", "refraction", "write-back", "gadget repaint"};
-  std::vector<double> steps[5];
+  // The unchanged frames ended at the first place: these begin at the second.
+  std::vector<double> steps[FrameStepCount];
   for (int i = 0; i < TimedFrames; ++i) {
-    double t[6];
-    t[0] = NowMs();
-    ScreenCaptureCopy(surface.dc, x + (i & 1), y, LensWidth, LensHeight, window);
-    t[1] = NowMs();
-    GdiFlush();
-    if (memcmp(surface.pixels, captureBuffer, LensBufferBytes) != 0)
-      memcpy(captureBuffer, surface.pixels, LensBufferBytes);
-    t[2] = NowMs();
-    RefractFrame();
-    t[3] = NowMs();
-    WriteImagePixels(outputBuffer, app.displayImage);
-    t[4] = NowMs();
-    GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
-    t[5] = NowMs();
-    for (int s = 0; s < 5; ++s) steps[s].push_back(t[s + 1] - t[s]);
+    POINT at = changing(i + 1);
+    stepsRun = 0;
+    double start = NowMs();
+    RenderFrameObserved(at.x, at.y, StepEnded);
+    for (int32_t s = 0; s < stepsRun; ++s)
+      steps[s].push_back(stepEnds[s] - (s > 0 ? stepEnds[s - 1] : start));
     Pump();
+  }
+  size_t whole = steps[FrameStepCount - 1].size();
+  if (whole != TimedFrames) {
+    fprintf(stderr, "frame_bench: %u of %d frames timed step by step ran every step\n",
+            static_cast<unsigned>(whole), TimedFrames);
+    return 1;
   }
   double total = 0;
   for (auto& s : steps) total += Percentile(s, 0.5);
-  printf("frames: %d warm-up, %d changing, %d unchanged; each step of a changing frame then %d "
-         "times on its own\n", WarmupFrames, TimedFrames, TimedFrames, TimedFrames);
-  for (int s = 0; s < 5; ++s) {
+  printf("frames: %d warm-up, %d changing, %d unchanged, then %d changing timed step by step\n",
+         WarmupFrames, TimedFrames, TimedFrames, TimedFrames);
+  for (int32_t s = 0; s < FrameStepCount; ++s) {
     double median = Percentile(steps[s], 0.5);
-    printf("%-15s median %.3f ms  p99 %.3f ms  (%2.0f%% of a frame)\n", names[s], median,
+    printf("%-15s median %.3f ms  p99 %.3f ms  (%2.0f%% of a frame)\n", FrameStepName(s), median,
            Percentile(steps[s], 0.99), 100.0 * median / total);
   }
   printf("unchanged frame: median %.3f ms; p99 %.3f ms\n", Percentile(unchanged, 0.5),
