@@ -42,10 +42,23 @@ static void MeasureGadgetOffset(void) {
 }
 
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // Any process may send WM_MOVING; one without a rectangle names no place and is ignored.
-  if (message == WM_MOVING && lParam != 0) {
-    const RECT* next = reinterpret_cast<const RECT*>(lParam);
+  // Any process may send WM_MOVING: one whose rectangle is not this process's readable memory
+  // names no place and is ignored.
+  const RECT* next = reinterpret_cast<const RECT*>(lParam);
+  if (message == WM_MOVING && MemoryReadable(next, sizeof *next)) {
     RenderFrame(next->left + app.gadgetOffsetX, next->top + app.gadgetOffsetY);
+  }
+  // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
+  // would not change could otherwise leave so.
+  switch (message) {
+    case WM_ERASEBKGND:
+    case WM_PAINT:
+    case WM_NCPAINT:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+    case WM_SETTINGCHANGE:
+    case WM_DISPLAYCHANGE:
+      RenderViewDisturbed();
   }
   return ProcessDefaultEvents;
 }
@@ -75,6 +88,9 @@ static void MainLoop(void) {
   for (;;) {
     app.lastEvent = EventWait(FrameWaitMs);
     if (app.lastEvent == CloseRequest) app.quitFlag = 1;
+    // A window destroyed by other means than a close request can send none: the program ends
+    // as it would after one.
+    if (WindowGetHandle(app.mainWindow) == nullptr) return;
     int32_t top = WindowGetY(app.mainWindow);
     int32_t left = WindowGetX(app.mainWindow);
     RenderFrame(left + app.gadgetOffsetX, top + app.gadgetOffsetY);
@@ -86,6 +102,7 @@ void StartLunetrix(void) {
   memset(&app, 0, sizeof app);
   StartRuntime();
   AllocateLensBuffers();
+  PixelTransferInit();
 }
 
 void PrepareLunetrix(void) {

@@ -11,7 +11,7 @@
 // The window's geometry and the loop's wait, as lifecycle.cpp opens and runs them.
 constexpr int32_t WindowLeft = 100, WindowTop = 100;      // outer top-left corner at opening
 constexpr int32_t ClientWidth = 520, ClientHeight = 220;  // client area of the window
-constexpr uint32_t WindowFlags = 0x00C80000;              // WS_CAPTION | WS_SYSMENU
+constexpr uint32_t WindowFlags = WS_CAPTION | WS_SYSMENU;  // a caption with the close box
 constexpr int32_t GadgetX = 10, GadgetY = 10;             // image gadget in the client area
 constexpr int32_t DefaultGadgetOffsetX = 13;              // outer corner to gadget, on Windows
 constexpr int32_t DefaultGadgetOffsetY = 39;
@@ -60,6 +60,8 @@ int32_t BuildLensTable(const char* bumpName, const char* colourName);
 
 // pixel_transfer.cpp: whole-picture transfers between an image and a pixel buffer.
 
+// Start-up: the memory context the transfers share.
+void PixelTransferInit(void);
 // Each returns 1 when GDI reports success, 0 otherwise (also for a number that names no image
 // or a null buffer).
 int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
@@ -88,6 +90,9 @@ void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 // that would look like the last drawn one is skipped and leaves the view as it is. Without the
 // pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);
+// Something may have painted over the view (the window was erased or repainted, the colours
+// changed): the next frame is drawn in full.
+void RenderViewDisturbed(void);
 // The steps of a frame, in the order RenderFrame runs them: screen refresh, capture, compare,
 // copy-in, refraction, write-back, gadget repaint. A frame that would look like the last drawn
 // one ends after the screen refresh or the compare.

@@ -67,10 +67,15 @@ static bool PrepareSurface(void) {
   return true;
 }
 
-// Does the display image hold what a frame refracted from captureBuffer at this lens gives?
+// Does the view show what a frame refracted from captureBuffer at this lens gives: the display
+// image holds it, the gadget still shows the display image (any program can set the control's
+// picture), and nothing was painted over it since (RenderViewDisturbed)?
 static bool DrawnFromCaptureBuffer(void) {
-  return drawn.valid && drawn.capture == captureBuffer && drawn.lensVersion == LensTableVersion();
+  return drawn.valid && drawn.capture == captureBuffer && drawn.lensVersion == LensTableVersion() &&
+         GadgetGetState(app.imageGadget) == ImageGetHandle(app.displayImage);
 }
+
+void RenderViewDisturbed(void) { drawn.valid = false; }
 
 // A frame that shows what the display image already shows: counted, and nothing more is done.
 static bool SkipUnchanged(Frame& frame) {

@@ -19,6 +19,12 @@ int32_t GadgetSetState(int32_t number, int32_t value) {
   return gadget->type->setState(gadget, value);
 }
 
+int32_t GadgetGetState(int32_t number) {
+  GadgetRecord* gadget = GadgetFind(number);
+  if (gadget == nullptr || gadget->type == nullptr || gadget->type->getState == nullptr) return 0;
+  return gadget->type->getState(gadget);
+}
+
 HWND GadgetGetHandle(int32_t number) {
   GadgetRecord* gadget = GadgetFind(number);
   return gadget != nullptr ? gadget->handle : nullptr;

@@ -3,6 +3,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <tuple>
+#include <vector>
+
 #include <png.h>
 
 #include <gtest/gtest.h>
@@ -206,11 +209,15 @@ TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
   RunAndCompare();
 }
 
-// Clicks on the picture become gadget events, which neither end the loop nor stop the frames.
-TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
+// Clicks on the picture become gadget events, which neither end the loop nor stop the frames;
+// and what any other program may send (a notification whose record is no address of the
+// program's, a colour change, a picture of its own for the image control) leaves the program
+// running and, the window standing still, showing the lens again.
+TEST_F(Lens, ClicksAndOtherProgramsMessagesLeaveItShowingTheLens) {
   WriteLens();
   Lunetrix program(dir.path());
-  ASSERT_NE(StartAndSee(program), nullptr);
+  HWND window = StartAndSee(program);
+  ASSERT_NE(window, nullptr);
   RECT gadget;
   GetWindowRect(program.Gadget(), &gadget);
   std::string at = XdotoolPoint(gadget.left + 250, gadget.top + 100);
@@ -219,7 +226,34 @@ TEST_F(Lens, ClicksOnThePictureLeaveItRunning) {
   PumpFor(1500);
   EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForView(program), "");
+  HBITMAP foreign = CreateBitmap(500, 200, 1, 32, nullptr);
+  const std::vector<std::tuple<HWND, UINT, LPARAM>> messages = {
+      {window, WM_NOTIFY, 0x7FFFFFF0}, {window, WM_SYSCOLORCHANGE, 0},
+      {program.Gadget(), STM_SETIMAGE, reinterpret_cast<LPARAM>(foreign)}};
+  for (auto [target, message, lParam] : messages) {
+    SCOPED_TRACE(message);
+    SendMessageTimeoutA(target, message, 0, lParam, SMTO_ABORTIFHUNG, 5000, nullptr);
+    EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForView(program), "");
+  }
+  DeleteObject(foreign);
   EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
+// Under Wine one internal message destroys any window, whatever its program: a Lunetrix whose
+// window is gone ends as after a close request, with code 0, instead of waiting for ever.
+TEST_F(Lens, AProgramWhoseWindowIsGoneEndsWithZero) {
+  WriteLens();
+  Lunetrix program(dir.path());
+  HWND window = StartAndSee(program);
+  ASSERT_NE(window, nullptr);
+  const UINT WineDestroyWindow = 0x80000000;
+  SendMessageTimeoutA(window, WineDestroyWindow, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+  ASSERT_FALSE(IsWindow(window));
+  ASSERT_EQ(WaitForSingleObject(program.process(), 10000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(program.process(), &code);
+  EXPECT_EQ(code, 0u);
 }
 
 TEST_F(Lens, PicturesOfAnotherSizeAreScaledToTheView) {

@@ -20,6 +20,9 @@ void GadgetLibraryInit(void);
 // Sets a gadget's state through its type (an image gadget shows the picture value and repaints
 // before returning); the type's result, or 0 when there is no such gadget.
 int32_t GadgetSetState(int32_t number, int32_t value);
+// A gadget's state through its type (an image gadget: the picture it shows); 0 when there is no
+// such gadget or its type has no state.
+int32_t GadgetGetState(int32_t number);
 // A gadget's control, or null when there is no such gadget.
 HWND GadgetGetHandle(int32_t number);
 
