@@ -118,5 +118,6 @@ void LunetrixMain(void) {
   PrepareLunetrix();
   // Without a window no close request could ever end the loop: the program ends at once.
   if (app.mainWindow != 0) MainLoop();
+  ScreenCaptureEnd();
   EndRuntime();
 }

@@ -71,6 +71,8 @@ int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 
 // Prepares the screen copy; call it before the program's window is first shown.
 void ScreenCaptureInit(void);
+// Gives back what ScreenCaptureInit made; copies then come straight from the screen.
+void ScreenCaptureEnd(void);
 // Copies the screen rectangle (x, y, width, height) into target at (0, 0) as it lies beneath
 // ownWindow, the program's own window (which a plain screen copy under Wine would show): first
 // ScreenCaptureRefresh, then ScreenCaptureTake.

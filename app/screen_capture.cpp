@@ -11,6 +11,8 @@
 // The cache also says when a copy cannot have changed: its version counts the refreshes that
 // read the screen, so two copies of one rectangle at the same version hold the same pixels.
 // While the window stands still nothing beneath it is read again, and the version stays.
+#include <initializer_list>
+
 #include "lunetrix.h"
 
 struct ScreenCache {
@@ -49,6 +51,14 @@ void ScreenCaptureInit(void) {
     cache.active = true;
   }
   ReleaseDC(desktop, screen);
+}
+
+void ScreenCaptureEnd(void) {
+  if (cache.dc != nullptr) DeleteDC(cache.dc);  // which lets the bitmap go
+  if (cache.bitmap != nullptr) DeleteObject(cache.bitmap);
+  for (HRGN region : {cache.frame, cache.window, cache.fresh})
+    if (region != nullptr) DeleteObject(region);
+  cache = ScreenCache{};
 }
 
 uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t height,

@@ -22,6 +22,10 @@ void PumpFor(DWORD ms);
 
 // Is this Wine?
 bool IsWine(void);
+// Points this program's import of function from dll (as "gdi32.dll") at replacement, so that the
+// code under test calls it instead: a way to make a system call fail on purpose. The import it
+// replaced, or null when the program imports no such function.
+void* ReplaceImport(const char* dll, const char* function, void* replacement);
 // NOTE: without a window manager Wine leaves a window's frame to the X server, which draws none:
 // only the client area shows and a click on the caption hits the root window. Wine draws frames
 // itself when its X11 driver is told not to ask for decorations, which tests of real input need.
