@@ -8,4 +8,4 @@ HANDLE CreatePrivateHeap(SIZE_T initialSize);
 
 // A heap, handle or block that the runtime cannot work without could not be made: ends the
 // process at once with CoreOutOfResourcesExitCode.
-[[noreturn]] void CoreOutOfResources(void);
+[[noreturn]] inline void CoreOutOfResources(void) { ExitProcess(CoreOutOfResourcesExitCode); }

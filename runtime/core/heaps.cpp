@@ -17,8 +17,6 @@ HANDLE CreatePrivateHeap(SIZE_T initialSize) {
   return heap;
 }
 
-void CoreOutOfResources(void) { ExitProcess(CoreOutOfResourcesExitCode); }
-
 HANDLE CoreStart(void) {
   ModuleInstance = GetModuleHandleA(nullptr);
   MainHeap = CreatePrivateHeap(4096);
