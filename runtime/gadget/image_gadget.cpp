@@ -17,7 +17,7 @@
 #include "image.h"
 
 static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
-static bool imageGadgetTypeReady;
+static INIT_ONCE imageGadgetTypeOnce = INIT_ONCE_STATIC_INIT;  // two threads' first at once
 static int32_t dragThresholdX;      // SM_CXDRAG, read at the first image gadget
 static int32_t dragThresholdY;      // SM_CYDRAG
 static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
@@ -41,9 +41,9 @@ static int32_t ImageGadgetSetState(GadgetRecord* gadget, int32_t value) {
   return static_cast<int32_t>(SendMessageA(gadget->handle, STM_SETIMAGE, 0, value));
 }
 
-// Fills the image gadget type record and reads the drag thresholds, at the first image gadget.
-static void PrepareImageGadgetType(void) {
-  if (imageGadgetTypeReady) return;
+// Fills the image gadget type record and reads the drag thresholds, once, at the first image
+// gadget of any thread (InitOnceExecuteOnce allocates nothing).
+static BOOL CALLBACK PrepareImageGadgetType(INIT_ONCE*, void*, void**) {
   imageGadgetType = GadgetType{};
   imageGadgetType.kind = ImageGadgetKind;
   imageGadgetType.size = sizeof(GadgetType);
@@ -51,7 +51,7 @@ static void PrepareImageGadgetType(void) {
   imageGadgetType.setState = ImageGadgetSetState;
   dragThresholdX = GetSystemMetrics(SM_CXDRAG);
   dragThresholdY = GetSystemMetrics(SM_CYDRAG);
-  imageGadgetTypeReady = true;
+  return TRUE;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -61,7 +61,7 @@ static void PrepareImageGadgetType(void) {
 int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                           HANDLE image, DWORD extendedStyle) {
   GadgetThreadState* state = GadgetThreadStateGet();
-  PrepareImageGadgetType();
+  InitOnceExecuteOnce(&imageGadgetTypeOnce, PrepareImageGadgetType, nullptr, nullptr);
   // The gadget that holds the number is destroyed here rather than by the table's free callback
   // under its lock, where the callbacks of its destruction would hold up every other thread.
   HWND previous = number >= 0 ? GadgetGetHandle(number) : nullptr;
