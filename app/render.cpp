@@ -91,8 +91,9 @@ static bool SkipUnchanged(Frame& frame) {
 static bool RefreshStep(Frame& frame) {
   frame.screenVersion = ScreenCaptureRefresh(frame.x, frame.y, LensWidth, LensHeight,
                                              WindowGetHandle(app.mainWindow));
-  if (frame.screenVersion != 0 && DrawnFromCaptureBuffer() && drawn.x == frame.x &&
-      drawn.y == frame.y && drawn.screenVersion == frame.screenVersion)
+  // The cheap comparisons first: a moving frame fails them without asking the gadget.
+  if (frame.screenVersion != 0 && drawn.x == frame.x && drawn.y == frame.y &&
+      drawn.screenVersion == frame.screenVersion && DrawnFromCaptureBuffer())
     return SkipUnchanged(frame);
   return true;
 }

@@ -395,18 +395,13 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   // A repaint for any other reason shows the lens: what the control paints, read where nothing
   // can cover it (on the screen the backdrop, shown last on a display without a window manager,
   // may still lie over the window when the screen is read back).
-  view = DisplayedPixels();
-  BITMAPINFO info = TopDown32(LensWidth, LensHeight);
-  void* bits = nullptr;
-  HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP canvas = CreateBitmap(LensWidth, LensHeight, 1, 32, nullptr);
   SelectObject(dc, canvas);
   SendMessageA(GadgetGetHandle(app.imageGadget), WM_PRINT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
-  GdiFlush();
-  const auto* painted = static_cast<const uint8_t*>(bits);
-  EXPECT_EQ(ComparePixels(view, std::vector<uint8_t>(painted, painted + LensBufferBytes),
+  DeleteDC(dc);  // which lets the canvas go
+  EXPECT_EQ(ComparePixels(DisplayedPixels(), ReadBitmap32(canvas, LensWidth, LensHeight),
                           LensWidth, LensHeight, 3), "");
-  DeleteDC(dc);
   DeleteObject(canvas);
 }
 
