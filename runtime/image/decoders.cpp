@@ -1,14 +1,15 @@
 // Decoders: the list of picture-format plug-ins, finding the one that accepts an input, and
 // decoding its rows into a new bitmap.
 //
-// Invariants: a decoder holds the state of one accepted image from its accepting check until
-// its decode call, and PendingFile is open exactly while such a file image is held.
+// Invariants: an image is held from a decoder's accepting check until its decode call or until
+// it is given up, and PendingFile is open exactly while such a file image is held.
 // CurrentDecoder and AcceptedResult name that image and its check's result while it is held,
 // and are null and 0 otherwise: a decode is made only for the image the find accepted, with
-// the row layout its check asked for. Every path out of DecodeToBitmap that decodes or gives
-// up ends all of them, and so does the next DecoderFind, so no libpng structure or stream
-// outlives a load. The list and these globals are process-wide and unlocked: one thread loads
-// at a time.
+// the row layout its check asked for, and always into a buffer (a decoder written to that
+// contract writes its rows unchecked). Every path out of DecodeToBitmap that decodes or gives
+// up ends all of them, and so does the next DecoderFind, so no stream outlives a load; what a
+// decoder itself holds of an image given up it frees at its next check. The list and these
+// globals are process-wide and unlocked: one thread loads at a time.
 #include "image_internal.h"
 
 DecoderListState DecoderList;
@@ -46,17 +47,20 @@ static void ClosePendingFile(void) {
   PendingFile = nullptr;
 }
 
-// Has the accepted image's decoder write its rows into buffer (null: give the image up), then
-// ends the image: its file closes and no image is held any more.
-static void EndAcceptedImage(void* buffer, int32_t pitch) {
-  if (CurrentDecoder != nullptr) CurrentDecoder->decode(buffer, pitch, 0);
+// Ends the accepted image without decoding it: its file closes and no image is held any more.
+// The decoder is not asked: decode is only ever handed a top row, so a decoder keeps what it
+// holds of an image until its next check (the PNG decoder also until PngDecoderEnd).
+static void AbandonDecoding(void) {
   ClosePendingFile();
   CurrentDecoder = nullptr;
   AcceptedResult = 0;
 }
 
-// Ends the accepted image without decoding it.
-static void AbandonDecoding(void) { EndAcceptedImage(nullptr, 0); }
+// Has the accepted image's decoder write its rows into buffer, then ends the image.
+static void DecodeAcceptedImage(void* buffer, int32_t pitch) {
+  CurrentDecoder->decode(buffer, pitch, 0);
+  AbandonDecoding();
+}
 
 // Records decoder as holding the image its check has just accepted with result; the result.
 static int32_t Accept(const ImageDecoder* decoder, int32_t result) {
@@ -129,7 +133,7 @@ static HBITMAP DecodeToDisplayFormat(HDC display, const BITMAPINFO* info, int32_
     AbandonDecoding();
     return nullptr;
   }
-  EndAcceptedImage(rows, pitch);
+  DecodeAcceptedImage(rows, pitch);
   HBITMAP bitmap = RowsToDisplayFormat(display, info, rows);
   HeapFree(MainHeap, 0, rows);
   return bitmap;
@@ -144,7 +148,7 @@ static HBITMAP DecodeToDibSection(HDC display, const BITMAPINFO* info, int32_t p
     AbandonDecoding();
     return nullptr;
   }
-  EndAcceptedImage(bits, pitch);  // a failed decode leaves zeroed, black rows
+  DecodeAcceptedImage(bits, pitch);  // a failed decode leaves zeroed, black rows
   return section;
 }
 

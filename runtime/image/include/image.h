@@ -88,8 +88,9 @@ void DrawingEnd(void);
 // Decoder operations. check: stream (at the file's start) or memory of memorySize bytes, and
 // the path; 0 not this format, 1 accepted without alpha (3 bytes a pixel), 2 with alpha (4).
 // decode: writes height rows of width pixels (blue, green, red (, alpha)) top-down at pitch,
-// nonzero on success, and ends the accepted image's state; a null buffer ends that state
-// without writing anything. width and height: of the accepted image.
+// nonzero on success, and ends the accepted image's state; it is only ever handed the address
+// of a top row. An accepted image that is given up undecoded is not decoded at all: the decoder
+// frees its state at its next check. width and height: of the accepted image.
 typedef int32_t (*DecoderCheck)(FILE* stream, const void* memory, int32_t memorySize,
                                 const char* name);
 typedef int32_t (*DecoderDecode)(void* buffer, int32_t pitch, int32_t flags);
@@ -120,3 +121,5 @@ int32_t ImageLoad(int32_t number, const char* path, int32_t flags = 0);
 
 // Start-up step: registers the PNG decoder once (after ImageLibraryInit); later calls do nothing.
 void PngDecoderRegister(void);
+// End step: frees what the PNG decoder still holds of an image accepted and never decoded.
+void PngDecoderEnd(void);

@@ -1,8 +1,8 @@
 // PNG decoder: the image system's decoder plug-in for PNG files, built on libpng.
 //
 // One image is open at a time: PngState holds libpng's structures from an accepting PngCheck
-// until PngDecode ends (by success or error), which destroys them; every other path that
-// leaves them open is closed here too. Every libpng error jumps back to the setjmp point of the
+// until PngDecode ends (by success or error), which destroys them; an image that is given up
+// undecoded keeps them until the next PngCheck or PngDecoderEnd. Every libpng error jumps back to the setjmp point of the
 // function that called into libpng, which destroys both structures before returning 0.
 #include "image_internal.h"
 
@@ -182,3 +182,5 @@ void PngDecoderRegister(void) {
   PngDecoder = ImageDecoder{PngCheck, PngDecode, PngGetWidth, PngGetHeight};
   PngState.registered = DecoderRegister(&PngDecoder);
 }
+
+void PngDecoderEnd(void) { PngClose(); }
