@@ -62,14 +62,15 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
                           HANDLE image, DWORD extendedStyle) {
   GadgetThreadState* state = GadgetThreadStateGet();
   InitOnceExecuteOnce(&imageGadgetTypeOnce, PrepareImageGadgetType, nullptr, nullptr);
-  // The gadget that holds the number is destroyed here rather than by the table's free callback
-  // under its lock, where the callbacks of its destruction would hold up every other thread.
-  HWND previous = number >= 0 ? GadgetGetHandle(number) : nullptr;
-  if (previous != nullptr) DestroyWindow(previous);
   HWND control = CreateWindowExA(extendedStyle, "STATIC", nullptr,
                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY, x, y, width, height,
                                  state->parent, reinterpret_cast<HMENU>(-1), ModuleInstance, nullptr);
-  if (control == nullptr) return 0;
+  if (control == nullptr) return 0;  // the gadget under the number, if any, stays as it was
+  // The gadget that holds the number goes only now that its successor exists, and here rather
+  // than in the table's free callback under its lock, where the callbacks of its destruction
+  // would hold up every other thread.
+  HWND previous = number >= 0 ? GadgetGetHandle(number) : nullptr;
+  if (previous != nullptr) DestroyWindow(previous);
   staticClassProc = reinterpret_cast<WNDPROC>(
       SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ImageGadgetProc)));
   auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, number));

@@ -318,14 +318,19 @@ TEST_F(ImageGadget, ReusingANumberDestroysTheFirstControl) {
   EXPECT_TRUE(tableFreeWhileDestroyed);
 }
 
+// A gadget that cannot be made leaves the one under its number as it was.
 TEST_F(ImageGadget, NoParentOrANumberBelowMinusOneMakesNoGadget) {
   int32_t image = PatternImage(50, 50);
   HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
   EXPECT_EQ(ImageGadgetCreate(-7, 10, 10, 50, 50, bitmap), 0);
   HWND strays = FindWindowExA(native, nullptr, "Static", nullptr);
   EXPECT_EQ(strays, nullptr) << "a control without a number was left behind";
+  HWND kept = reinterpret_cast<HWND>(ImageGadgetCreate(6, 10, 10, 50, 50, bitmap));
   GadgetListSelect(nullptr);
   EXPECT_EQ(ImageGadgetCreate(-1, 10, 10, 50, 50, bitmap), 0);
+  EXPECT_EQ(ImageGadgetCreate(6, 10, 10, 50, 50, bitmap), 0);
+  EXPECT_TRUE(IsWindow(kept));
+  EXPECT_EQ(GadgetGetHandle(6), kept);
 }
 
 // ---------------------------------------------------------------------------------------------
