@@ -6,6 +6,8 @@
 #include "lunetrix.h"
 #include "window.h"
 
+#include <shellapi.h>
+
 AppState app;
 
 // Opens the window with its display image and image gadget, and makes it layered; returns 0.
@@ -26,19 +28,51 @@ static int32_t SetUpWindow(void) {
   return 0;
 }
 
-// NOTE: frames are taken beneath the gadget, whose place on the screen depends on the frame
-// sizes of the platform (13, 39 from the outer corner on Windows, other numbers under Wine), so
-// the offset is measured once the window stands.
-static void MeasureGadgetOffset(void) {
-  app.gadgetOffsetX = DefaultGadgetOffsetX;
-  app.gadgetOffsetY = DefaultGadgetOffsetY;
-  HWND window = WindowGetHandle(app.mainWindow);
-  HWND gadget = GadgetGetHandle(app.imageGadget);
-  RECT outer, inner;
-  if (window && gadget && GetWindowRect(window, &outer) && GetWindowRect(gadget, &inner)) {
-    app.gadgetOffsetX = inner.left - outer.left;
-    app.gadgetOffsetY = inner.top - outer.top;
-  }
+// NOTE: frames are taken beneath the gadget, whose distance from the window's outer corner
+// depends on the frame the platform draws (13, 39 on Windows at 100 %, other numbers under Wine)
+// and changes with it: a monitor of another scale, a theme, a caption size, a style. So it is
+// measured at every frame, from two rectangles the system keeps in the process.
+POINT ViewPlace(int32_t outerLeft, int32_t outerTop) {
+  POINT place = {outerLeft + DefaultGadgetOffsetX, outerTop + DefaultGadgetOffsetY};
+  RECT outer, gadget;
+  if (GetWindowRect(WindowGetHandle(app.mainWindow), &outer) &&
+      GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget))
+    place = {outerLeft + gadget.left - outer.left, outerTop + gadget.top - outer.top};
+  return place;
+}
+
+// Gives the window the client size it was opened with, its outer top-left corner staying.
+static void KeepClientSize(HWND window) {
+  RECT outer, client;
+  if (!GetWindowRect(window, &outer) || !GetClientRect(window, &client)) return;
+  int32_t wider = ClientWidth - client.right, taller = ClientHeight - client.bottom;
+  if (wider != 0 || taller != 0)
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + wider,
+                 outer.bottom - outer.top + taller, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// NOTE: a per-monitor aware window moved to a monitor of another scale gets WM_DPICHANGED with
+// a suggested rectangle, and its frame is drawn at the new scale from then on. The lens is 500 ×
+// 200 pixels of the screen at every scale, so the window takes only the suggested top-left
+// corner and keeps its client area in screen pixels: the frame is measured anew where the window
+// now stands (SWP_FRAMECHANGED) and the outer size follows it. A rectangle that is not this
+// process's readable memory (any program may send the message) leaves the window where it is.
+static void FollowScaleChange(HWND window, LPARAM lParam) {
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  RECT outer;
+  if (!GetWindowRect(window, &outer)) return;
+  POINT corner = {outer.left, outer.top};
+  if (MemoryReadable(suggested, sizeof *suggested)) corner = {suggested->left, suggested->top};
+  SetWindowPos(window, nullptr, corner.x, corner.y, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  KeepClientSize(window);
+}
+
+// Does a WM_WINDOWPOSCHANGED say that the window's frame changed, moving the view inside the
+// window? Its record is read only from this process's readable memory.
+static bool FrameChanged(LPARAM lParam) {
+  const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+  return MemoryReadable(position, sizeof *position) && (position->flags & SWP_FRAMECHANGED) != 0;
 }
 
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -46,10 +80,13 @@ LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM l
   // names no place and is ignored.
   const RECT* next = reinterpret_cast<const RECT*>(lParam);
   if (message == WM_MOVING && MemoryReadable(next, sizeof *next)) {
-    RenderFrame(next->left + app.gadgetOffsetX, next->top + app.gadgetOffsetY);
+    POINT place = ViewPlace(next->left, next->top);
+    RenderFrame(place.x, place.y);
   }
+  if (message == WM_DPICHANGED && window == WindowGetHandle(app.mainWindow))
+    FollowScaleChange(window, lParam);
   // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
-  // would not change could otherwise leave so.
+  // would not change could otherwise leave so; and a changed frame moves the view.
   switch (message) {
     case WM_ERASEBKGND:
     case WM_PAINT:
@@ -58,7 +95,12 @@ LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_THEMECHANGED:
     case WM_SETTINGCHANGE:
     case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+    case WM_STYLECHANGED:
       RenderViewDisturbed();
+      break;
+    case WM_WINDOWPOSCHANGED:
+      if (FrameChanged(lParam)) RenderViewDisturbed();
   }
   return ProcessDefaultEvents;
 }
@@ -79,6 +121,7 @@ void StartRuntime(void) {
 void EndRuntime(void) {
   MemoryEnd();
   ImageFreeAll();
+  PngDecoderEnd();
   WindowSystemEnd();
   BlockHeapEnd();
   CoreEnd();
@@ -93,7 +136,8 @@ static void MainLoop(void) {
     if (WindowGetHandle(app.mainWindow) == nullptr) return;
     int32_t top = WindowGetY(app.mainWindow);
     int32_t left = WindowGetX(app.mainWindow);
-    RenderFrame(left + app.gadgetOffsetX, top + app.gadgetOffsetY);
+    POINT place = ViewPlace(left, top);
+    RenderFrame(place.x, place.y);
     if (app.quitFlag) return;
   }
 }
@@ -105,17 +149,29 @@ void StartLunetrix(void) {
   PixelTransferInit();
 }
 
-void PrepareLunetrix(void) {
+bool ChooseLensFolder(const wchar_t* commandLine) {
+  int count = 0;
+  wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+  if (arguments == nullptr) return false;
+  // Explorer passes a folder dropped on the program as its one argument, quoted when it has
+  // spaces; as Unicode, any folder's name arrives whole.
+  bool chosen = count <= 1 || (count == 2 && arguments[1][0] != L'\0' &&
+                               SetCurrentDirectoryW(arguments[1]));
+  LocalFree(arguments);
+  return chosen;
+}
+
+void PrepareLunetrix(bool withPictures) {
   StartLunetrix();
   ScreenCaptureInit();  // before the window is first shown
   SetUpWindow();
-  MeasureGadgetOffset();
-  BuildLensTable("Bumpmap.png", "Color.png");
+  if (withPictures) BuildLensTable("Bumpmap.png", "Color.png");
+  else BuildLensTable(nullptr, nullptr);
   EventSetCallback(MoveCallback);
 }
 
 void LunetrixMain(void) {
-  PrepareLunetrix();
+  PrepareLunetrix(ChooseLensFolder(GetCommandLineW()));
   // Without a window no close request could ever end the loop: the program ends at once.
   if (app.mainWindow != 0) MainLoop();
   ScreenCaptureEnd();

@@ -26,8 +26,6 @@ struct AppState {
   volatile int32_t renderBusy;  // 1 while a frame is being rendered: drops re-entrant requests
   int32_t lastEvent;     // what the last wait returned
   int32_t quitFlag;      // 1 once the close event has arrived
-  int32_t gadgetOffsetX;  // from the window's outer left edge to the gadget's left edge
-  int32_t gadgetOffsetY;  // from the window's outer top edge to the gadget's top edge
   uint32_t framesDrawn;    // frames refracted and shown
   uint32_t framesSkipped;  // frames that would have looked like the last drawn one
 };
@@ -35,13 +33,20 @@ extern AppState app;
 
 // lifecycle.cpp: start-up in its fixed order, the window, the main loop and the end.
 
-// The whole program: PrepareLunetrix, the main loop, the end; the process exits with code 0.
+// The whole program: the lens folder from its command line (ChooseLensFolder), PrepareLunetrix,
+// the main loop, the end; the process exits with code 0.
 [[noreturn]] void LunetrixMain(void);
-// Everything the program does before its main loop: StartLunetrix, the screen copy, the window
-// and its gadget's place on the screen, the lens table from "Bumpmap.png" and "Color.png" in the
-// current directory, and MoveCallback. Under Wine the screen is first copied here, before the
-// window is shown: whatever is to lie beneath the window must be on the screen by then.
-void PrepareLunetrix(void);
+// Makes the lens folder that commandLine names after the program current, so that the pictures
+// load from there: true when the pictures are to be read from the current directory (no
+// argument, or one folder that could be made current), false for any other argument (a missing
+// folder, a file, an empty argument, more than one), which leaves the current directory as it was.
+bool ChooseLensFolder(const wchar_t* commandLine);
+// Everything the program does before its main loop: StartLunetrix, the screen copy, the window,
+// the lens table from "Bumpmap.png" and "Color.png" in the current directory (withPictures
+// false: as without either picture), and MoveCallback. Under Wine the screen is first copied
+// here, before the window is shown: whatever is to lie beneath the window must be on the screen
+// by then.
+void PrepareLunetrix(bool withPictures = true);
 // The first part of PrepareLunetrix, all the lens needs without a window: the application's
 // variables cleared, the runtime started, the pixel buffers and the lens table allocated.
 void StartLunetrix(void);
@@ -49,13 +54,19 @@ void StartLunetrix(void);
 // the process ends with exit code 0).
 void StartRuntime(void);
 [[noreturn]] void EndRuntime(void);
-// The window callback: renders a frame at the place a WM_MOVING rectangle announces.
+// Where the view is taken from: the screen place of the gadget's top-left corner when the
+// window's outer top-left corner is at (outerLeft, outerTop), with the window's frame as it is
+// now (a frame changes size with the monitor's scale, the theme or the window's style).
+POINT ViewPlace(int32_t outerLeft, int32_t outerTop);
+// The window callback: renders a frame at the place a WM_MOVING rectangle announces, and keeps
+// the view 500 × 200 screen pixels when the window is told of a new scale (WM_DPICHANGED).
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // pictures.cpp: picture loading and scaling.
 
 // Loads the two pictures, scaled to 500 × 200 when they have another size, and fills the lens
-// table from them; returns 0. Does nothing when start-up could not have the pixel buffers.
+// table from them; returns 0. A null name counts as a picture that is missing. Does nothing when
+// start-up could not have the pixel buffers.
 int32_t BuildLensTable(const char* bumpName, const char* colourName);
 
 // pixel_transfer.cpp: whole-picture transfers between an image and a pixel buffer.
@@ -69,6 +80,9 @@ int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 
 // screen_capture.cpp: the screen beneath the program's window, for any caller that names it.
 
+// Copies the screen rectangle (x, y, width, height) beneath the program's window into the display
+// image at (0, 0); returns 0. The next frame is then drawn in full.
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
 // Prepares the screen copy; call it before the program's window is first shown.
 void ScreenCaptureInit(void);
 // Gives back what ScreenCaptureInit made; copies then come straight from the screen.

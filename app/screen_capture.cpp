@@ -13,7 +13,9 @@
 // While the window stands still nothing beneath it is read again, and the version stays.
 #include <initializer_list>
 
+#include "image.h"
 #include "lunetrix.h"
+#include "window.h"
 
 struct ScreenCache {
   bool active;         // running on Wine: copies come through the cache
@@ -96,4 +98,13 @@ void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
                        HWND ownWindow) {
   ScreenCaptureRefresh(x, y, width, height, ownWindow);
   ScreenCaptureTake(target, x, y, width, height);
+}
+
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height) {
+  HDC target = DrawingBegin(ImageDrawingOutput(app.displayImage));
+  if (target != nullptr)
+    ScreenCaptureCopy(target, x, y, width, height, WindowGetHandle(app.mainWindow));
+  DrawingEnd();
+  RenderViewDisturbed();  // the display image holds a raw copy now, not the drawn frame
+  return 0;
 }

@@ -40,8 +40,8 @@ template <typename Place>
 static std::vector<double> TimeFrames(int count, Place place) {
   std::vector<double> times;
   for (int i = 0; i < count; ++i) {
-    POINT at = place(i);
     double start = NowMs();
+    POINT at = place(i);  // the main loop measures the view's place at every frame
     RenderFrame(at.x, at.y);
     times.push_back(NowMs() - start);
     Pump();
@@ -69,10 +69,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "frame_bench: the window or its gadget could not be made\n");
     return 1;
   }
-  int32_t x = WindowGetX(app.mainWindow) + app.gadgetOffsetX;
-  int32_t y = WindowGetY(app.mainWindow) + app.gadgetOffsetY;
-  auto changing = [&](int i) { return POINT{x + (i & 1), y}; };
-  auto still = [&](int) { return POINT{x, y}; };
+  int32_t left = WindowGetX(app.mainWindow), top = WindowGetY(app.mainWindow);
+  auto changing = [&](int i) { return ViewPlace(left + (i & 1), top); };
+  auto still = [&](int) { return ViewPlace(left, top); };
   TimeFrames(WarmupFrames, changing);
 
   uint32_t drawnBefore = app.framesDrawn;

@@ -94,14 +94,18 @@ TEST_F(App, TheWindowIsLayeredWithItsGadgetAndBlackImage) {
     ASSERT_EQ(pixels[i * 4] | pixels[i * 4 + 1] | pixels[i * 4 + 2], 0) << "pixel " << i;
 }
 
-// The gadget lies at the measured offset from the window's outer corner, wherever the platform's
-// frame puts the client area (13, 39 on Windows; other numbers under Wine).
-TEST_F(App, GadgetOffsetIsWhereTheGadgetLies) {
+// The view is taken where the gadget lies, wherever the platform's frame puts the client area
+// (13, 39 on Windows at 100 %; other numbers under Wine), and for a window about to move, at the
+// same distance from its new outer corner.
+TEST_F(App, TheViewIsTakenWhereTheGadgetLies) {
   RECT outer, gadget;
   GetWindowRect(WindowGetHandle(app.mainWindow), &outer);
   GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget);
-  EXPECT_EQ(app.gadgetOffsetX, gadget.left - outer.left);
-  EXPECT_EQ(app.gadgetOffsetY, gadget.top - outer.top);
+  POINT place = ViewPlace(WindowGetX(app.mainWindow), WindowGetY(app.mainWindow));
+  EXPECT_EQ(std::make_pair(place.x, place.y), std::make_pair(gadget.left, gadget.top));
+  place = ViewPlace(300, 400);
+  EXPECT_EQ(std::make_pair(place.x, place.y),
+            std::make_pair(300 + gadget.left - outer.left, 400 + gadget.top - outer.top));
   POINT client{0, 0};
   ClientToScreen(WindowGetHandle(app.mainWindow), &client);
   EXPECT_EQ(gadget.left, client.x + 10);
@@ -241,6 +245,26 @@ TEST_F(App, WithoutPixelBuffersTheViewStaysAsCreated) {
   HeapDestroy(fixedHeap);
 }
 
+// The display image's pixels.
+std::vector<uint8_t> DisplayedPixels() {
+  std::vector<uint8_t> pixels(LensBufferBytes);
+  EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
+  return pixels;
+}
+
+// What the screen copy gives for the 500 × 200 rectangle at (x, y) beneath the program's window.
+std::vector<uint8_t> CaptureAt(int32_t x, int32_t y) {
+  std::vector<uint8_t> pixels(LensBufferBytes);
+  int32_t copy = ImageCreate(-1, LensWidth, LensHeight);
+  EXPECT_NE(copy, 0);
+  HDC target = DrawingBegin(ImageDrawingOutput(copy));
+  ScreenCaptureCopy(target, x, y, LensWidth, LensHeight, WindowGetHandle(app.mainWindow));
+  DrawingEnd();
+  EXPECT_EQ(ReadImagePixels(copy, pixels.data()), 1);
+  ImageFree(copy);
+  return pixels;
+}
+
 // The copy of the gadget's place shows what lay beneath the window it names, never the window's
 // own picture; under Wine a copy that names no window shows the window itself.
 TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
@@ -267,26 +291,16 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
     EXPECT_EQ(markedPixelsCopied(nullptr), LensPixels);
   }
   ImageFree(copy);
-}
-
-// The display image's pixels.
-std::vector<uint8_t> DisplayedPixels() {
-  std::vector<uint8_t> pixels(LensBufferBytes);
-  EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
-  return pixels;
-}
-
-// What the screen copy gives for the 500 × 200 rectangle at (x, y) beneath the program's window.
-std::vector<uint8_t> CaptureAt(int32_t x, int32_t y) {
-  std::vector<uint8_t> pixels(LensBufferBytes);
-  int32_t copy = ImageCreate(-1, LensWidth, LensHeight);
-  EXPECT_NE(copy, 0);
-  HDC target = DrawingBegin(ImageDrawingOutput(copy));
-  ScreenCaptureCopy(target, x, y, LensWidth, LensHeight, WindowGetHandle(app.mainWindow));
-  DrawingEnd();
-  EXPECT_EQ(ReadImagePixels(copy, pixels.data()), 1);
-  ImageFree(copy);
-  return pixels;
+  // The program's own copy goes into the display image, which then holds no frame: the next
+  // one at the same place is drawn, not skipped.
+  RenderFrame(gadget.left, gadget.top);
+  uint32_t drawn = app.framesDrawn;
+  EXPECT_EQ(CaptureScreen(gadget.left, gadget.top, LensWidth, LensHeight), 0);
+  std::vector<uint8_t> captured(LensBufferBytes);
+  ASSERT_EQ(ReadImagePixels(app.displayImage, captured.data()), 1);
+  EXPECT_EQ(ComparePixels(CaptureAt(gadget.left, gadget.top), captured, LensWidth, LensHeight, 3), "");
+  RenderFrame(gadget.left, gadget.top);
+  EXPECT_EQ(app.framesDrawn, drawn + 1);
 }
 
 // A lens that leaves every pixel in place and passes each channel by factor / 256.

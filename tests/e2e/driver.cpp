@@ -1,8 +1,11 @@
 // The end-to-end test driver's pieces: the backdrop's pattern, the program's process, the lens.
 #include "driver.h"
 
+#include <string.h>
+
 #include "platform.h"
 #include "process_window.h"
+#include "test_support.h"
 
 // ---------------------------------------------------------------------------------------------
 // Backdrop
@@ -34,12 +37,13 @@ Picture BackdropUnder(const RECT& rect) {
 // The program's process
 // ---------------------------------------------------------------------------------------------
 
-Lunetrix::Lunetrix(const std::string& directory, const std::string& exe) {
-  STARTUPINFOA startup{};
+Lunetrix::Lunetrix(const std::string& directory, const std::string& exe,
+                   const std::wstring& arguments) {
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  std::string command = "\"" + exe + "\"";
-  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      directory.c_str(), &startup, &process_))
+  std::wstring command = L"\"" + Widen(exe) + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      Widen(directory).c_str(), &startup, &process_))
     process_ = PROCESS_INFORMATION{};
 }
 
@@ -63,6 +67,44 @@ HWND Lunetrix::WaitForWindow() {
   }, 20000);
   window_ = found;
   return window_;
+}
+
+// NOTE: the thread runs a few instructions written into the program: push the four arguments,
+// call SendMessageA, return. System DLLs lie at the same address in every process of a session
+// (on Windows since boot, under Wine by their preferred base), so the test's own address of
+// SendMessageA is the program's.
+bool Lunetrix::SendFromInside(UINT message, WPARAM wParam, const RECT& rect) {
+  if (window_ == nullptr) return false;
+  auto* remote = static_cast<uint8_t*>(VirtualAllocEx(process_.hProcess, nullptr, 4096,
+                                                      MEM_COMMIT | MEM_RESERVE,
+                                                      PAGE_EXECUTE_READWRITE));
+  if (remote == nullptr) return false;
+  uint8_t code[sizeof rect + 30] = {};
+  memcpy(code, &rect, sizeof rect);
+  uint8_t* at = code + sizeof rect;
+  auto put = [&](uint8_t opcode, uint32_t value) {
+    *at++ = opcode;
+    memcpy(at, &value, 4);
+    at += 4;
+  };
+  put(0x68, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(remote)));  // push lParam
+  put(0x68, static_cast<uint32_t>(wParam));                               // push wParam
+  put(0x68, message);                                                     // push message
+  put(0x68, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)));  // push window
+  put(0xB8, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(             // mov eax, SendMessageA
+                GetProcAddress(GetModuleHandleA("user32.dll"), "SendMessageA"))));
+  for (uint8_t byte : {0xFF, 0xD0, 0xC2, 0x04, 0x00}) *at++ = byte;       // call eax; ret 4
+  HANDLE thread = nullptr;
+  if (WriteProcessMemory(process_.hProcess, remote, code, sizeof code, nullptr))
+    thread = CreateRemoteThread(process_.hProcess, nullptr, 0,
+                                reinterpret_cast<LPTHREAD_START_ROUTINE>(remote + sizeof rect),
+                                nullptr, 0, nullptr);
+  bool sent = thread != nullptr && PumpUntil([&] {
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+  }, 10000);
+  if (thread != nullptr) CloseHandle(thread);
+  if (sent) VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+  return sent;
 }
 
 HWND Lunetrix::Gadget() const {

@@ -17,11 +17,13 @@ void PaintBackdropPattern(HDC dc, int width, int height);
 // The backdrop beneath a screen rectangle.
 Picture BackdropUnder(const RECT& rect);
 
-// Lunetrix.exe (the build's, or another copy) started in a directory; closed (WM_CLOSE, then
-// killed if need be) at the end.
+// Lunetrix.exe (the build's, or another copy) started in a directory, with arguments as they
+// follow the program's name on its command line; closed (WM_CLOSE, then killed if need be) at
+// the end.
 class Lunetrix {
  public:
-  explicit Lunetrix(const std::string& directory, const std::string& exe = LUNETRIX_EXE);
+  explicit Lunetrix(const std::string& directory, const std::string& exe = LUNETRIX_EXE,
+                    const std::wstring& arguments = L"");
   ~Lunetrix();
   bool started() const { return process_.hProcess != nullptr; }
   // The main window, once it is open (waits up to 20 s); null if it never appears.
@@ -31,6 +33,10 @@ class Lunetrix {
   // Asks the window to close and returns the exit code, or -1 if the process did not end.
   int64_t CloseAndWait();
   DWORD pid() const { return process_.dwProcessId; }
+  // Sends the main window a message whose lParam points to rect, from a thread inside the
+  // program, where the pointer is valid (the system passes no such pointer between processes);
+  // whether it was delivered.
+  bool SendFromInside(UINT message, WPARAM wParam, const RECT& rect);
   HANDLE process() const { return process_.hProcess; }
 
  private:

@@ -99,9 +99,10 @@ class Lens : public testing::Test {
     return differences.empty() ? window : nullptr;
   }
 
-  // The whole life: start, the view, and the close request ending the process with code 0.
-  void RunAndCompare() {
-    Lunetrix program(dir.path());
+  // The whole life: start (with arguments after the program's name), the view, and the close
+  // request ending the process with code 0.
+  void RunAndCompare(const std::wstring& arguments = L"") {
+    Lunetrix program(dir.path(), LUNETRIX_EXE, arguments);
     if (StartAndSee(program) == nullptr) return;
     EXPECT_EQ(program.CloseAndWait(), 0);
   }
@@ -119,12 +120,8 @@ TEST_F(Lens, ViewIsTheBackdropBentAndTintedAndCloseExitsWithZero) {
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
-TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
-  WriteLens();
-  Lunetrix program(dir.path());
-  HWND window = StartAndSee(program);
-  ASSERT_NE(window, nullptr);
-
+// Drags the window by its caption, 180 pixels right and 96 down, with the real mouse.
+void DragByCaption(HWND window) {
   RECT before;
   GetWindowRect(window, &before);
   POINT clientOrigin{0, 0};
@@ -140,8 +137,36 @@ TEST_F(Lens, DraggingTheCaptionCarriesTheViewAlong) {
     GetWindowRect(window, &after);
     return after.left == before.left + 180 && after.top == before.top + 96;
   }, 15000)) << "window at " << after.left << "," << after.top;
-  // The view now shows the backdrop beneath the new place.
+}
+
+// The view follows the window dragged by its caption, and the gadget when the frame changes
+// size: as on a monitor of another scale, the frame gets thicker (a sizing border) and Windows
+// sends WM_DPICHANGED with a suggested place; the window goes there with its client area as it
+// was, and is dragged again. Then the same with the frame as before.
+TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
+  WriteLens();
+  Lunetrix program(dir.path());
+  HWND window = StartAndSee(program);
+  ASSERT_NE(window, nullptr);
+  DragByCaption(window);
   EXPECT_EQ(WaitForView(program), "");
+  const LONG style = GetWindowLongA(window, GWL_STYLE);
+  for (LONG frame : {style | WS_THICKFRAME, style}) {
+    SCOPED_TRACE(frame == style ? "the frame as before" : "a thicker frame");
+    SetWindowLongA(window, GWL_STYLE, frame);
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    const RECT suggested = {150, 120, 150 + 790, 120 + 345};  // sized for 150 %: not taken
+    ASSERT_TRUE(program.SendFromInside(WM_DPICHANGED, MAKEWPARAM(144, 144), suggested));
+    RECT outer, client;
+    GetWindowRect(window, &outer);
+    GetClientRect(window, &client);
+    EXPECT_EQ(std::make_tuple(outer.left, outer.top, client.right, client.bottom),
+              std::make_tuple(150L, 120L, 520L, 220L));
+    EXPECT_EQ(WaitForView(program), "");
+    DragByCaption(window);
+    EXPECT_EQ(WaitForView(program), "");
+  }
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
@@ -277,6 +302,44 @@ Picture ReadPng(const std::string& path) {
   image.format = PNG_FORMAT_BGRA;
   Picture picture(image.width, image.height);
   return png_image_finish_read(&image, nullptr, picture.bytes.data(), 0, nullptr) ? picture : Picture();
+}
+
+// A lens chosen by its folder, as dropping the folder on the program in Explorer chooses it: a
+// path with a space and a letter outside the ANSI code page, quoted. The program starts in a
+// folder with a lens of its own, which it must not show.
+TEST_F(Lens, TheFolderOnTheCommandLineIsTheLens) {
+  WriteLens();
+  ASSERT_TRUE(CreateDirectoryA(dir.File("made").c_str(), nullptr));
+  std::swap(bump, colour);
+  Write("made\\Bumpmap.png", bump);
+  Write("made\\Color.png", colour);
+  std::wstring folder = Widen(dir.path()) + L"\\Glass \u03bb";
+  ASSERT_TRUE(MoveFileW(Widen(dir.File("made")).c_str(), folder.c_str()));
+  Lunetrix program(dir.path(), LUNETRIX_EXE, L"\"" + folder + L"\"");
+  ASSERT_NE(StartAndSee(program), nullptr);
+  EXPECT_EQ(program.CloseAndWait(), 0);
+}
+
+// Any argument but one folder that exists leaves the lens beside the program unread: the view
+// is the one without pictures, and the program ends with 0. A folder with one picture has that
+// picture alone.
+TEST_F(Lens, AnArgumentThatIsNoLensFolderShowsNoLens) {
+  WriteLens();
+  ASSERT_TRUE(CreateDirectoryA(dir.File("colour only").c_str(), nullptr));
+  Write("colour only\\Color.png", colour);
+  std::wstring onlyColour = L"\"" + Widen(dir.File("colour only")) + L"\"";
+  const Picture none;
+  const std::vector<std::tuple<std::wstring, Picture, Picture>> cases = {
+      {L"\"" + Widen(dir.File("no such folder")) + L"\"", none, none},
+      {L"\"" + Widen(dir.File("Bumpmap.png")) + L"\"", none, none},
+      {L"\"\"", none, none},
+      {onlyColour + L" " + onlyColour, none, none},
+      {onlyColour, none, colour}};
+  for (const auto& [arguments, bumpSeen, colourSeen] : cases) {
+    SCOPED_TRACE(std::string(arguments.begin(), arguments.end()));
+    std::tie(bump, colour) = std::make_pair(bumpSeen, colourSeen);
+    RunAndCompare(arguments);
+  }
 }
 
 // The zip for Windows as a user unpacks it: the program, its text, the default lens beside the

@@ -126,27 +126,35 @@ TempFolder::TempFolder() {
   ADD_FAILURE() << "could not make a folder under " << base;
 }
 
-// Removes a folder and everything in it.
-static void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+std::wstring Widen(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                  &wide[0], static_cast<int>(wide.size())));
+  return wide;
+}
+
+// Removes a folder and everything in it, whatever the names inside (UTF-16, so that names
+// outside the code page go too).
+static void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
+      std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring path = folder + L"\\" + name;
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
         RemoveTree(path);
       else
-        DeleteFileA(path.c_str());
-    } while (FindNextFileA(search, &found));
+        DeleteFileW(path.c_str());
+    } while (FindNextFileW(search, &found));
     FindClose(search);
   }
-  RemoveDirectoryA(folder.c_str());
+  RemoveDirectoryW(folder.c_str());
 }
 
 TempFolder::~TempFolder() {
-  if (!path_.empty()) RemoveTree(path_);
+  if (!path_.empty()) RemoveTree(Widen(path_));
 }
 
 // ---------------------------------------------------------------------------------------------

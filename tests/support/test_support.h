@@ -72,6 +72,9 @@ bool WaitForThreadsToSettle(DWORD timeoutMs);
 // Files
 // ---------------------------------------------------------------------------------------------
 
+// Text of this process's code page (a path, say) as UTF-16.
+std::wstring Widen(const std::string& text);
+
 // A fresh empty folder under the temporary folder, removed with everything in it at the end. A
 // folder that cannot be made is a test failure, and path() is then empty.
 class TempFolder {
