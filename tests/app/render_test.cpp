@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -80,14 +81,12 @@ TEST_F(App, TheWindowIsLayeredWithItsGadgetAndBlackImage) {
   BYTE alpha = 0;
   DWORD flags = 0;
   ASSERT_TRUE(GetLayeredWindowAttributes(window, nullptr, &alpha, &flags));
-  EXPECT_EQ(alpha, 255);
-  EXPECT_EQ(flags, static_cast<DWORD>(LWA_ALPHA));
+  EXPECT_EQ(std::make_pair(alpha, flags), std::make_pair(BYTE{255}, DWORD{LWA_ALPHA}));
   RECT client;
   GetClientRect(window, &client);
-  EXPECT_EQ(client.right, 520);
-  EXPECT_EQ(client.bottom, 220);
-  EXPECT_EQ(ImageGetWidth(app.displayImage), 500);
-  EXPECT_EQ(ImageGetHeight(app.displayImage), 200);
+  EXPECT_EQ(std::make_tuple(client.right, client.bottom, ImageGetWidth(app.displayImage),
+                            ImageGetHeight(app.displayImage)),
+            std::make_tuple(520L, 220L, 500, 200));
   std::vector<uint8_t> pixels(LensBufferBytes, 0x55);
   EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
   for (int32_t i = 0; i < LensPixels; ++i)
@@ -108,10 +107,9 @@ TEST_F(App, TheViewIsTakenWhereTheGadgetLies) {
             std::make_pair(300 + gadget.left - outer.left, 400 + gadget.top - outer.top));
   POINT client{0, 0};
   ClientToScreen(WindowGetHandle(app.mainWindow), &client);
-  EXPECT_EQ(gadget.left, client.x + 10);
-  EXPECT_EQ(gadget.top, client.y + 10);
-  EXPECT_EQ(WindowGetX(app.mainWindow), 100);
-  EXPECT_EQ(WindowGetY(app.mainWindow), 100);
+  EXPECT_EQ(std::make_tuple(gadget.left, gadget.top, WindowGetX(app.mainWindow),
+                            WindowGetY(app.mainWindow)),
+            std::make_tuple(client.x + 10, client.y + 10, 100, 100));
 }
 
 TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
@@ -130,8 +128,9 @@ TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
   // that a transfer makes for itself fails that transfer only.
   static decltype(&CreateCompatibleDC) create;
   static int failures;
+  static HDC made;  // the last context made
   struct Failing {
-    static HDC WINAPI Create(HDC dc) { return failures-- > 0 ? nullptr : create(dc); }
+    static HDC WINAPI Create(HDC dc) { return made = failures-- > 0 ? nullptr : create(dc); }
   };
   create = reinterpret_cast<decltype(create)>(
       ReplaceImport("gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(Failing::Create)));
@@ -139,10 +138,19 @@ TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
   failures = 1;
   PixelTransferInit();
   EXPECT_EQ(ReadImagePixels(app.displayImage, out.data()), 1);
+  EXPECT_EQ(GetObjectType(made), 0u) << "the transfer kept the context it made";
   failures = 1;
   EXPECT_EQ(WriteImagePixels(in.data(), app.displayImage), 0);
   EXPECT_EQ(ReadImagePixels(app.displayImage, out.data()), 1);
   EXPECT_EQ(memcmp(&in[0], &out[0], 3), 0);
+  // A frame whose write-back fails is no frame drawn: the next one is drawn in full.
+  RenderFrame(650, 420);  // which makes the capture surface
+  LensTablePrepare();
+  failures = 1;
+  RenderFrame(650, 420);
+  uint32_t drawn = app.framesDrawn;
+  RenderFrame(650, 420);
+  EXPECT_EQ(app.framesDrawn, drawn + 1);
   ReplaceImport("gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(create));
 }
 
@@ -203,6 +211,12 @@ TEST_F(App, MovingWithoutARectangleIsIgnored) {
   EXPECT_TRUE(sendMoving(nullptr));
   EXPECT_EQ(accessViolations, 0);
   EXPECT_EQ(UnmarkedPixels(), 0) << "a WM_MOVING without a rectangle rendered a frame";
+  // A rectangle whose last byte lies in a page that cannot be read names no place either.
+  auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 8192, MEM_RESERVE, PAGE_NOACCESS));
+  ASSERT_NE(VirtualAlloc(pages, 4096, MEM_COMMIT, PAGE_READWRITE), nullptr);
+  EXPECT_TRUE(sendMoving(reinterpret_cast<RECT*>(pages + 4096 - sizeof(RECT) + 1)));
+  EXPECT_EQ(UnmarkedPixels(), 0) << "a WM_MOVING with a rectangle cut short rendered a frame";
+  VirtualFree(pages, 0, MEM_RELEASE);
   RECT next{300, 400, 830, 650};
   EXPECT_TRUE(sendMoving(&next));
   EXPECT_EQ(accessViolations, 0);
@@ -373,6 +387,26 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   expectCounts(0, 3, "the window's own place, standing still");
   EXPECT_EQ(ComparePixels(FlatView(CaptureAt(beneath.x, beneath.y), 200), still, LensWidth,
                           LensHeight, 3), "");
+  // What may have painted over the view, or moved it inside the window, draws the next frame
+  // in full; a plain move does not.
+  WINDOWPOS framed{nullptr, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED}, moved{};
+  const std::vector<std::tuple<UINT, const void*, uint32_t>> messages = {
+      {WM_ERASEBKGND, nullptr, 1}, {WM_PAINT, nullptr, 1}, {WM_NCPAINT, nullptr, 1},
+      {WM_SYSCOLORCHANGE, nullptr, 1}, {WM_THEMECHANGED, nullptr, 1}, {WM_SETTINGCHANGE, nullptr, 1},
+      {WM_DISPLAYCHANGE, nullptr, 1}, {WM_STYLECHANGED, nullptr, 1}, {WM_MOVE, nullptr, 0},
+      {WM_WINDOWPOSCHANGED, &framed, 1}, {WM_WINDOWPOSCHANGED, &moved, 0}};
+  for (auto [message, lParam, again] : messages) {
+    MoveCallback(WindowGetHandle(app.mainWindow), message, 0, reinterpret_cast<LPARAM>(lParam));
+    RenderFrame(beneath.x, beneath.y);
+    expectCounts(again, 1 - again, ("after message " + std::to_string(message)).c_str());
+  }
+  // Another picture put into the control (any program can) is replaced by the lens.
+  HBITMAP foreign = CreateBitmap(LensWidth, LensHeight, 1, 32, nullptr);
+  GadgetSetState(app.imageGadget, static_cast<int32_t>(reinterpret_cast<uintptr_t>(foreign)));
+  RenderFrame(beneath.x, beneath.y);
+  expectCounts(1, 0, "a foreign picture in the control");
+  EXPECT_EQ(GadgetGetState(app.imageGadget), ImageGetHandle(app.displayImage));
+  DeleteObject(foreign);
   RenderFrame(outside.x + 1, outside.y);
   expectCounts(1, 0, "back outside");
   EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
@@ -426,26 +460,28 @@ TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
   ASSERT_TRUE(WritePng(colour, Pattern(250, 100)));
   EXPECT_EQ(BuildLensTable(bump.c_str(), colour.c_str()), 0);
   // Bump blue x, green y: displacement of (x mod 256 − 128) / 20 and (y − 128) / 20.
+  // Blue 44 and green 150: (44 − 128) × 0.05 = −4.2 → −4, and 1.1 → 1. The 250 × 100 colour map
+  // is scaled: view pixel (x, y) takes its pixel (x / 2, y / 2).
   const LensEntry* cell = LensCell(300, 150);
-  EXPECT_EQ(cell->sourceX, 296.0f);  // blue 44: (44 − 128) × 0.05 = −4.2 → −4
-  EXPECT_EQ(cell->sourceY, 151.0f);  // green 150: 1.1 → 1
-  // The 250 × 100 colour map is scaled: view pixel (x, y) takes its pixel (x / 2, y / 2).
-  EXPECT_EQ(LensCell(300, 150)->blueFactor, 150 / 256.0f);
-  EXPECT_EQ(LensCell(300, 150)->greenFactor, 75 / 256.0f);
-  EXPECT_EQ(LensCell(300, 150)->redFactor, (150 ^ 75) / 256.0f);
+  EXPECT_EQ(std::make_tuple(cell->sourceX, cell->sourceY, cell->blueFactor, cell->greenFactor,
+                            cell->redFactor),
+            std::make_tuple(296.0f, 151.0f, 150 / 256.0f, 75 / 256.0f, (150 ^ 75) / 256.0f));
   EXPECT_EQ(LensCell(499, 199)->blueFactor, 249 / 256.0f);
-  // Both pictures were freed again.
+  // Both pictures were freed again, and their records with them.
   EXPECT_EQ(ImageGetWidth(app.displayImage), 500);
+  int records = HeapBusyBlocks(BlockHeap);
+  EXPECT_EQ(BuildLensTable(bump.c_str(), colour.c_str()), 0);
+  EXPECT_EQ(HeapBusyBlocks(BlockHeap), records);
 }
 
 TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {
   memset(captureBuffer, 0, LensBufferBytes);
   memset(outputBuffer, 0, LensBufferBytes);
   EXPECT_EQ(BuildLensTable("no-such-bump.png", "no-such-colour.png"), 0);
-  EXPECT_EQ(LensCell(100, 50)->sourceX, 94.0f);  // dx = round(−128 × 0.05) = −6
-  EXPECT_EQ(LensCell(100, 50)->sourceY, 44.0f);
-  EXPECT_EQ(LensCell(3, 2)->sourceX, 0.0f);      // clamped
-  EXPECT_EQ(LensCell(100, 50)->redFactor, 0.0f);
+  // dx = dy = round(−128 × 0.05) = −6, clamped at the edge; no colour passes.
+  const LensEntry* cell = LensCell(100, 50);
+  EXPECT_EQ(std::make_tuple(cell->sourceX, cell->sourceY, cell->redFactor, LensCell(3, 2)->sourceX),
+            std::make_tuple(94.0f, 44.0f, 0.0f, 0.0f));
 }
 
 }  // namespace

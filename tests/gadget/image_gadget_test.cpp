@@ -378,10 +378,10 @@ TEST_F(ImageGadgetInput, RightClickAndDoubleClick) {
 
 TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
   ASSERT_EQ(GetSystemMetrics(SM_CXDRAG), 4);
-  // Back and forth within 4 pixels, then release: no drag.
-  ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 mousedown 1 sleep 0.1" +
-                      " mousemove " + At(control, 54, 50) + " sleep 0.1 mousemove " +
-                      At(control, 46, 46) + " sleep 0.1 mousemove " + At(control, 50, 54) +
+  // Back and forth within 4 pixels of a press off the diagonal, then release: no drag.
+  ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 30) + " sleep 0.3 mousedown 1 sleep 0.1" +
+                      " mousemove " + At(control, 64, 30) + " sleep 0.1 mousemove " +
+                      At(control, 56, 26) + " sleep 0.1 mousemove " + At(control, 60, 34) +
                       " sleep 0.1 mouseup 1"));
   std::vector<std::string> events = GadgetEvents();
   EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 0);

@@ -384,6 +384,21 @@ TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
   EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
   EXPECT_TRUE(HeapValidate(MainHeap, 0, nullptr));
   EXPECT_EQ(DropDataCreate(-1), nullptr);
+  // A record this thread holds for its pending drop, sent to a window of another thread, is
+  // not taken there: it keeps one owner.
+  void* held = MakeDropRecord();
+  SendMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(held));
+  void* takenThere = held;
+  EXPECT_TRUE(RunOnThread([&] {
+    int32_t other = OpenHidden();
+    SendMessageA(WindowGetHandle(other), WindowDropMessage, 0, reinterpret_cast<LPARAM>(held));
+    EventWait(0);
+    takenThere = EventGetDropData();
+    WindowClose(other);
+  }));
+  EXPECT_EQ(takenThere, nullptr);
+  EXPECT_EQ(EventWait(0), DropOnWindow);
+  EXPECT_EQ(EventGetDropData(), held);
 }
 
 // Runs body on a thread of its own and waits for its end (at most 5 s, without delivering
