@@ -101,17 +101,6 @@ std::vector<std::string> Log() {
   return copy;
 }
 
-// Waits (bounded) until a condition holds, pumping nothing: ThreadWatcher runs on its own.
-template <typename Condition>
-bool WaitUntil(Condition done, DWORD timeoutMs = 20000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(5);
-  }
-  return true;
-}
-
 TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
   int running = ThreadsRunning();
   RegisterLikeTheProgram();

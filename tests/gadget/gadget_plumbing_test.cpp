@@ -331,8 +331,7 @@ TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
   EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
   CloseHandle(thread);
   EXPECT_FALSE(IsWindow(foreign));
-  DWORD start = GetTickCount();
-  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
   EXPECT_EQ(RuntimeHeapBlocks(), before);
   EXPECT_EQ(GadgetFind(12), nullptr);
   EXPECT_EQ(GadgetFind(dynamic), nullptr);

@@ -61,8 +61,7 @@ TEST(GadgetTable, EveryThreadHasItsOwnStateWhoseListGoesWithTheThread) {
   EXPECT_EQ(view.selected, reinterpret_cast<HWND>(0x1234));
   EXPECT_EQ(GadgetThreadStateGet()->parent, mine);
   // Once the watcher has seen the thread end, its block and its list are back in the heap.
-  DWORD start = GetTickCount();
-  while (HeapBusyBlocks(MainHeap) > before && GetTickCount() - start < 5000) Sleep(10);
+  WaitUntil([&] { return HeapBusyBlocks(MainHeap) <= before; });
   EXPECT_EQ(HeapBusyBlocks(MainHeap), before);
 }
 

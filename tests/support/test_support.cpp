@@ -15,7 +15,7 @@ static DWORD WINAPI RunWork(void* work) {
   return 0;
 }
 
-bool RunOnThread(const std::function<void()>& work) {
+bool RunOnThread(const std::function<void()>& work, bool deliverSent) {
   HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
                                0, nullptr);
   if (thread == nullptr) return false;
@@ -23,12 +23,21 @@ bool RunOnThread(const std::function<void()>& work) {
   DWORD start = GetTickCount(), waited;
   MSG message;
   while ((waited = GetTickCount() - start) < 10000 &&
-         MsgWaitForMultipleObjects(1, &thread, FALSE, 10000 - waited, QS_SENDMESSAGE) ==
-             WAIT_OBJECT_0 + 1)
+         MsgWaitForMultipleObjects(1, &thread, FALSE, 10000 - waited,
+                                   deliverSent ? QS_SENDMESSAGE : 0) == WAIT_OBJECT_0 + 1)
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
   CloseHandle(thread);
   return ended;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------

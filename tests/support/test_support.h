@@ -55,8 +55,11 @@ inline int HeapBusyBlocks(HANDLE heap) {
 }
 
 // Runs work on a new thread and waits for the thread to end (at most 10 s), delivering what it
-// sends to this thread's windows meanwhile; whether it ended.
-bool RunOnThread(const std::function<void()>& work);
+// sends to this thread's windows meanwhile unless told not to; whether it ended.
+bool RunOnThread(const std::function<void()>& work, bool deliverSent = true);
+// Waits, delivering nothing, until done() holds (at most timeoutMs); whether it held. What
+// ThreadWatcher frees of an ended thread is counted once it is done: the watcher runs when it can.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
 
 // Threads of this process other than the main one that run the program's code: started, and
 // not yet ending.

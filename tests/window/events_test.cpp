@@ -52,15 +52,9 @@ TEST_F(EventTest, NothingPendingReturnsZeroAndChangesOnlyTheEventType) {
 TEST_F(EventTest, NegativeTimeOutsOtherThanMinusOneDoNotWait) {
   // On a thread of its own, so that a wait without end cannot hold the test: the thread's
   // queue stays empty, and only a call that does not wait returns.
-  struct Probe {
-    static DWORD WINAPI Run(void*) { return static_cast<DWORD>(EventWait(-7)) + 1; }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, Probe::Run, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  DWORD result = 0;
-  GetExitCodeThread(thread, &result);
-  CloseHandle(thread);
-  EXPECT_EQ(result, 1u);  // EventWait gave 0
+  int32_t result = -1;
+  ASSERT_TRUE(RunOnThread([&] { result = EventWait(-7); }));
+  EXPECT_EQ(result, 0);
 }
 
 TEST_F(EventTest, WaitWithoutLimitReturnsAMessagePostedFromAnotherThread) {
@@ -401,26 +395,11 @@ TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
   EXPECT_EQ(EventGetDropData(), held);
 }
 
-// Runs body on a thread of its own and waits for its end (at most 5 s, without delivering
-// anything); the thread's result, or -1 when it did not end.
-int32_t RunThread(DWORD(WINAPI* body)(void*), void* argument) {
-  HANDLE thread = CreateThread(nullptr, 0, body, argument, 0, nullptr);
-  DWORD result = static_cast<DWORD>(-1);
-  if (WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0) GetExitCodeThread(thread, &result);
-  CloseHandle(thread);
-  return static_cast<int32_t>(result);
-}
-
 TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) {
   struct Sender {
     static DWORD WINAPI Send(void* target) {
       Sleep(50);
       SendMessageA(static_cast<HWND>(target), GadgetEventMessage, 17, 2);
-      return 0;
-    }
-    static DWORD WINAPI PostThenSend(void* target) {
-      PostMessageA(static_cast<HWND>(target), WM_APP + 5, 1, 2);
-      SendNotifyMessageA(static_cast<HWND>(target), GadgetEventMessage, 18, 3);
       return 0;
     }
   };
@@ -439,7 +418,10 @@ TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) 
   }
   // A message posted and another sent while this thread does not look: one wait sees both.
   // The sent one's event comes first, then the posted message, then nothing.
-  ASSERT_EQ(RunThread(Sender::PostThenSend, window), 0);
+  ASSERT_TRUE(RunOnThread([&] {
+    PostMessageA(window, WM_APP + 5, 1, 2);
+    SendNotifyMessageA(window, GadgetEventMessage, 18, 3);
+  }, false));
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 18);
   EXPECT_EQ(EventWait(0), WM_APP + 5);
@@ -458,24 +440,20 @@ TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) 
 }
 
 TEST_F(EventTest, AnEndingThreadsQueuedEventsAreFreed) {
-  struct Worker {
-    // Opens a window, queues a move and a close request, closes the window and ends with two
-    // events still queued; how many there were.
-    static DWORD WINAPI Run(void*) {
-      int32_t own = OpenHidden();
-      SendMessageA(WindowGetHandle(own), WM_MOVE, 0, 0);
-      SendMessageA(WindowGetHandle(own), WM_CLOSE, 0, 0);
-      WindowClose(own);
-      DWORD queued = 0;
-      for (QueuedEvent* e = WindowThreadStateGet()->queueHead; e != nullptr; e = e->next) ++queued;
-      return queued;
-    }
-  };
+  // A thread opens a window, queues a move and a close request, closes the window and ends with
+  // two events still queued.
   int before = RuntimeHeapBlocks();
-  EXPECT_EQ(RunThread(Worker::Run, nullptr), 2);
+  int queued = 0;
+  EXPECT_TRUE(RunOnThread([&] {
+    int32_t own = OpenHidden();
+    SendMessageA(WindowGetHandle(own), WM_MOVE, 0, 0);
+    SendMessageA(WindowGetHandle(own), WM_CLOSE, 0, 0);
+    WindowClose(own);
+    for (QueuedEvent* e = WindowThreadStateGet()->queueHead; e != nullptr; e = e->next) ++queued;
+  }));
+  EXPECT_EQ(queued, 2);
   // ThreadWatcher frees the thread's state once it has seen the thread end.
-  DWORD start = GetTickCount();
-  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
   EXPECT_EQ(RuntimeHeapBlocks(), before);
 }
 

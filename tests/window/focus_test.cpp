@@ -189,10 +189,7 @@ DWORD WINAPI StepWithoutActiveWindow(void* result) {
 TEST_F(FocusTest, AThreadWithoutAnActiveWindowMovesNoFocus) {
   SetFocus(b);
   int result = 0;
-  HANDLE thread = CreateThread(nullptr, 0, StepWithoutActiveWindow, &result, 0, nullptr);
-  PumpUntil([&] { return WaitForSingleObject(thread, 0) != WAIT_TIMEOUT; }, 5000);
-  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  CloseHandle(thread);
+  ASSERT_TRUE(RunOnThread([&] { StepWithoutActiveWindow(&result); }));
   EXPECT_EQ(result, 1);  // 2: the step activated a top-level window; 3: the set-up failed
   EXPECT_EQ(GetForegroundWindow(), window);
   EXPECT_EQ(GetFocus(), b);

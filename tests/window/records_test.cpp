@@ -283,8 +283,8 @@ TEST(WindowRecords, TwoThreadsOpeningOneNumberAtOnce) {
   EXPECT_EQ(winners, expected);
   EXPECT_FALSE(ClassRegistered(9));
   EXPECT_FALSE(ClassRegistered(1 << 30));
-  DWORD start = GetTickCount();  // the threads' own blocks go when ThreadWatcher sees them end
-  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  // The threads' own blocks go when ThreadWatcher sees them end.
+  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
   EXPECT_EQ(RuntimeHeapBlocks(), before);
 }
 
@@ -339,14 +339,6 @@ TEST(WindowRecords, BackgroundBrushIsOwnedByTheWindow) {
   WindowSetBackground(number, nullptr);  // no such window: nothing
 }
 
-// Runs body(argument) on a thread of its own; whether it ended within 5 s.
-bool OnOtherThread(LPTHREAD_START_ROUTINE body, void* argument) {
-  HANDLE thread = CreateThread(nullptr, 0, body, argument, 0, nullptr);
-  bool ended = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
-}
-
 TEST(WindowRecords, AWindowDestroyedAnyOtherWayGoesWithItsRecordOnce) {
   WindowClose(OpenHidden());  // the table's own first allocations happen here
   int before = RuntimeHeapBlocks();
@@ -385,17 +377,10 @@ TEST(WindowRecords, AWindowDestroyedAnyOtherWayGoesWithItsRecordOnce) {
   EXPECT_TRUE(ClassRegistered(6));
   WindowClose(6);
   // A window that ends with its thread gets no message at all: the thread's end releases it.
-  static int32_t orphan;
-  struct Opener {
-    static DWORD WINAPI Run(void*) {
-      orphan = OpenHidden();
-      return 0;
-    }
-  };
-  ASSERT_TRUE(OnOtherThread(Opener::Run, nullptr));
+  int32_t orphan = 0;
+  ASSERT_TRUE(RunOnThread([&] { orphan = OpenHidden(); }));
   ASSERT_NE(orphan, 0);
-  DWORD start = GetTickCount();
-  while (RuntimeHeapBlocks() != before && GetTickCount() - start < 5000) Sleep(10);
+  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
   EXPECT_EQ(WindowGetHandle(orphan), nullptr);
   EXPECT_FALSE(ClassRegistered(orphan));
   EXPECT_EQ(RuntimeHeapBlocks(), before);
@@ -443,16 +428,9 @@ TEST(WindowRecords, AWindowThatCannotBeDestroyedFromHereKeepsItsRecordAndNumber)
 TEST(WindowRecords, WindowsAreDestroyedOutsideTheTablesLock) {
   // As each window dies, its callback waits for another thread to open and close a window,
   // which needs the table's lock.
-  struct Other {
-    static DWORD WINAPI Run(void*) {
-      int32_t number = OpenHidden();
-      WindowClose(number);
-      return number != 0;
-    }
-  };
   std::vector<bool> ended;
   recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM) {
-    if (message == WM_DESTROY) ended.push_back(OnOtherThread(Other::Run, nullptr));
+    if (message == WM_DESTROY) ended.push_back(RunOnThread([] { WindowClose(OpenHidden()); }));
   };
   EventSetCallback(RecordingCallback);
   OpenHidden(2);
