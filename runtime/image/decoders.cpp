@@ -74,7 +74,7 @@ static int32_t FindForMemory(const char* path, const void* memory, int32_t memor
   if (memorySize <= 0) return 0;
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     int32_t result = DecoderList.decoders[i]->check(nullptr, memory, memorySize, path);
-    if (result != 0) return Accept(DecoderList.decoders[i], result);
+    if (result != DecoderRejects) return Accept(DecoderList.decoders[i], result);
   }
   return 0;
 }
@@ -88,7 +88,7 @@ static int32_t FindForFile(const char* path) {
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     fseek(PendingFile, 0, SEEK_SET);
     int32_t result = DecoderList.decoders[i]->check(PendingFile, nullptr, 0, path);
-    if (result != 0) return Accept(DecoderList.decoders[i], result);
+    if (result != DecoderRejects) return Accept(DecoderList.decoders[i], result);
   }
   ClosePendingFile();
   return 0;
@@ -106,7 +106,7 @@ int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize) {
 
 // Bytes from one row to the next: 24-bit rows rounded up to 4 bytes, 32-bit rows as they are.
 static int64_t RowPitch(int32_t result, int32_t width) {
-  if (result == 2) return 4 * static_cast<int64_t>(width);
+  if (result == DecoderAcceptsRgba) return 4 * static_cast<int64_t>(width);
   return 3 * static_cast<int64_t>(width) + width % 4;
 }
 
@@ -163,7 +163,7 @@ HBITMAP DecodeToBitmap(int32_t result, int32_t flags) {
     AbandonDecoding();
     return nullptr;
   }
-  BITMAPINFO info = ImageTopDownInfo(width, height, result == 2 ? 32 : 24);
+  BITMAPINFO info = ImageTopDownInfo(width, height, result == DecoderAcceptsRgba ? 32 : 24);
   HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
   if (display == nullptr) {
     AbandonDecoding();

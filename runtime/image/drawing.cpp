@@ -20,10 +20,6 @@
 
 int32_t DrawingStateOffset;
 
-// Kinds whose context goes back through the descriptor's release operation.
-constexpr int32_t OutputKindReleased5 = 5;
-constexpr int32_t OutputKindWithExtras = 7;
-
 // The default values of the drawing settings at begin.
 constexpr int32_t SettingWhite = RGB(255, 255, 255);
 
@@ -136,7 +132,7 @@ static HDC TakeTarget(DrawingState* state, const OutputDescriptor* target) {
   state->release = target->release;
   state->settings[1] = 0;
   HDC dc = target->kind == OutputWindow ? GetDC(target->window) : target->dc;
-  if (target->kind == OutputKindWithExtras)
+  if (target->kind == OutputWithExtras)
     memcpy(state->extra, target->extra, sizeof state->extra);
   state->settings[2] = 1;
   return dc;
@@ -163,8 +159,8 @@ static void GiveBackContext(const DrawingState* state, ImageThreadState* output,
       ReleaseDC(state->window, dc);
       break;
     case OutputImage:
-    case OutputKindReleased5:
-    case OutputKindWithExtras:
+    case OutputReleased:
+    case OutputWithExtras:
       if (state->release == ImageDrawingRelease)
         ReleaseImageOutput(output);
       else if (state->release != nullptr)

@@ -104,7 +104,8 @@ HBITMAP DecodeToBitmap(int32_t result, int32_t flags);
 // The PNG decoder's record: PngCheck, PngDecode, PngGetWidth, PngGetHeight.
 extern ImageDecoder PngDecoder;
 
-// 0: not a PNG or its header is unreadable; 1: PNG without alpha channel; 2: with one.
+// DecoderRejects: not a PNG, or its header is unreadable; DecoderAcceptsRgb: a PNG without an
+// alpha channel; DecoderAcceptsRgba: with one.
 int32_t PngCheck(FILE* stream, const void* memory, int32_t memorySize, const char* name);
 // 1 when all rows were read, 0 on a libpng error (the rows written so far stay) or no image.
 int32_t PngDecode(void* buffer, int32_t pitch, int32_t flags);

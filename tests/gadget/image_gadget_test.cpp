@@ -337,11 +337,17 @@ TEST_F(ImageGadget, NoParentOrANumberBelowMinusOneMakesNoGadget) {
 // Mouse actions, with the real mouse
 // ---------------------------------------------------------------------------------------------
 
+using Events = std::vector<std::string>;
+
 class ImageGadgetInput : public ImageGadget {
  protected:
   int32_t gadget = 0;
   HWND control = nullptr;
   std::string id;
+  // Gadget events of this gadget (or another's), as GadgetEvents lists them.
+  std::string Named(int32_t type, const std::string& of = "") const {
+    return std::to_string(type) + "@" + (of.empty() ? id : of);
+  }
 
   void SetUp() override {
     ImageGadget::SetUp();
@@ -359,21 +365,23 @@ class ImageGadgetInput : public ImageGadget {
 
 TEST_F(ImageGadgetInput, LeftClickAndDoubleClick) {
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 click 1"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id}));
+  EXPECT_EQ(GadgetEvents(), Events({Named(ImageGadgetLeftClick)}));
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click --repeat 2 --delay 80 1"));
   // The second press of a double-click is no click of its own.
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id, "2@" + id}));
+  EXPECT_EQ(GadgetEvents(),
+            Events({Named(ImageGadgetLeftClick), Named(ImageGadgetLeftDoubleClick)}));
 }
 
 TEST_F(ImageGadgetInput, RightClickAndDoubleClick) {
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 50, 50) + " sleep 0.3 click 3"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id}));
+  EXPECT_EQ(GadgetEvents(), Events({Named(ImageGadgetRightClick)}));
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click --repeat 2 --delay 80 3"));
   // The release that ends the double-click gives no further right click.
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id}));
+  EXPECT_EQ(GadgetEvents(),
+            Events({Named(ImageGadgetRightClick), Named(ImageGadgetRightDoubleClick)}));
   // It ended the double-click: the next right click is a right click again.
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 90, 30) + " sleep 0.8 click 3"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id}));
+  EXPECT_EQ(GadgetEvents(), Events({Named(ImageGadgetRightClick)}));
 }
 
 TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
@@ -384,13 +392,13 @@ TEST_F(ImageGadgetInput, DragStartsOnlyBeyondTheThresholds) {
                       At(control, 56, 26) + " sleep 0.1 mousemove " + At(control, 60, 34) +
                       " sleep 0.1 mouseup 1"));
   std::vector<std::string> events = GadgetEvents();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 0);
+  EXPECT_EQ(std::count(events.begin(), events.end(), Named(ImageGadgetDragStart)), 0);
   // Five pixels to the right: one drag start, and no more for further moves.
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 100, 50) + " sleep 0.8 mousedown 1 sleep 0.1" +
                       " mousemove " + At(control, 105, 50) + " sleep 0.1 mousemove " +
                       At(control, 130, 60) + " sleep 0.1 mouseup 1"));
   events = GadgetEvents();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 1);
+  EXPECT_EQ(std::count(events.begin(), events.end(), Named(ImageGadgetDragStart)), 1);
 }
 
 // Mouse state belongs to the control and ends with its capture: a left press whose capture
@@ -411,7 +419,7 @@ TEST_F(ImageGadgetInput, MouseStateEndsWithTheCaptureAndWithTheReleaseWhereverIt
     ASSERT_TRUE(Xdotool("mousemove " + At(control, 100, 50) + " sleep 0.1 mousemove " +
                         At(control, 120, 60) + " sleep 0.1" +
                         (releasedElsewhere ? "" : " mouseup 1")));
-    EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"0@" + id})) << "a drag started";
+    EXPECT_EQ(GadgetEvents(), Events({Named(ImageGadgetLeftClick)})) << "a drag started";
     EXPECT_EQ(GadgetFind(gadget)->dragPending, 0);
   }
   int32_t image = PatternImage(50, 50);
@@ -420,25 +428,29 @@ TEST_F(ImageGadgetInput, MouseStateEndsWithTheCaptureAndWithTheReleaseWhereverIt
   std::string otherId = std::to_string(other);
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click 3 sleep 0.08" +
                       " mousedown 3 sleep 0.1 mousemove " + outside + " sleep 0.1 mouseup 3"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id}));
+  EXPECT_EQ(GadgetEvents(),
+            Events({Named(ImageGadgetRightClick), Named(ImageGadgetRightDoubleClick)}));
   EXPECT_EQ(GetCapture(), nullptr) << "the control let the capture go";
   ASSERT_TRUE(Xdotool("mousemove " + At(GadgetGetHandle(other), 20, 20) + " sleep 0.8 click 3" +
                       " mousemove " + At(control, 150, 80) + " sleep 0.8 click 3"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + otherId, "1@" + id}));
+  EXPECT_EQ(GadgetEvents(),
+            Events({Named(ImageGadgetRightClick, otherId), Named(ImageGadgetRightClick)}));
   // Losing the capture ends a pending right double-click: the release after it is a click again.
   ASSERT_TRUE(Xdotool("mousemove " + At(control, 60, 50) + " sleep 0.8 click 3 sleep 0.08" +
                       " mousedown 3 sleep 0.1"));
   SetCapture(native);
   ReleaseCapture();
   ASSERT_TRUE(Xdotool("mouseup 3"));
-  EXPECT_EQ(GadgetEvents(), std::vector<std::string>({"1@" + id, "3@" + id, "1@" + id}));
+  EXPECT_EQ(GadgetEvents(),
+            Events({Named(ImageGadgetRightClick), Named(ImageGadgetRightDoubleClick),
+                    Named(ImageGadgetRightClick)}));
   // A move that finds the left button up ends a pending press: a later move starts no drag.
   SendMessageA(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 50));
   SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(51, 50));
   EXPECT_EQ(GadgetFind(gadget)->dragPending, 0);
   SendMessageA(control, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(90, 50));
   std::vector<std::string> events = GadgetEvents();
-  EXPECT_EQ(std::count(events.begin(), events.end(), "14002@" + id), 0) << "a drag started";
+  EXPECT_EQ(std::count(events.begin(), events.end(), Named(ImageGadgetDragStart)), 0) << "a drag started";
   EXPECT_NE(GetCapture(), control);
 }
 

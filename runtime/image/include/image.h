@@ -50,19 +50,22 @@ BITMAPINFO ImageTopDownInfo(int32_t width, int32_t height, int32_t bitCount);
 // ---------------------------------------------------------------------------------------------
 
 // Kinds of OutputDescriptor.
-constexpr int32_t OutputWindow = 1;  // a window: GetDC at begin, ReleaseDC at end
-constexpr int32_t OutputImage = 2;   // an image selected into a memory device context
+constexpr int32_t OutputWindow = 1;      // a window: GetDC at begin, ReleaseDC at end
+constexpr int32_t OutputImage = 2;       // an image selected into a memory device context
+constexpr int32_t OutputReleased = 5;    // a context given back by the release operation
+constexpr int32_t OutputWithExtras = 7;  // the same, with eight values for the drawing state
 
-// Gives back a device context at the end of a drawing (kinds 2, 5 and 7).
+// Gives back a device context at the end of a drawing (OutputImage, OutputReleased,
+// OutputWithExtras).
 typedef void (*OutputRelease)(void);
 
 // A drawing target: what DrawingBegin turns into a ready device context.
 struct OutputDescriptor {
-  int32_t kind;           // OutputWindow, OutputImage, 5, 7; any other: DeleteDC at end
+  int32_t kind;           // one of the kinds above; any other: DeleteDC at end
   HWND window;            // the window of kind 1
   HDC dc;                 // the context of every kind except 1; 0 once it has been given back
-  OutputRelease release;  // called at end for kinds 2, 5 and 7
-  int32_t extra[8];       // carried into the drawing state by kind 7
+  OutputRelease release;  // called at end for OutputImage, OutputReleased, OutputWithExtras
+  int32_t extra[8];       // carried into the drawing state by OutputWithExtras
 };
 static_assert(sizeof(OutputDescriptor) == 48, "an output descriptor is twelve 32-bit fields");
 static_assert(offsetof(OutputDescriptor, release) == 12, "output descriptor layout is fixed");
@@ -85,8 +88,13 @@ void DrawingEnd(void);
 // Image loading and decoders
 // ---------------------------------------------------------------------------------------------
 
+// Results of a decoder's check.
+constexpr int32_t DecoderRejects = 0;       // not this format
+constexpr int32_t DecoderAcceptsRgb = 1;    // accepted, no alpha channel: 3 bytes a pixel
+constexpr int32_t DecoderAcceptsRgba = 2;   // accepted, with an alpha channel: 4 bytes a pixel
+
 // Decoder operations. check: stream (at the file's start) or memory of memorySize bytes, and
-// the path; 0 not this format, 1 accepted without alpha (3 bytes a pixel), 2 with alpha (4).
+// the path; one of the results above.
 // decode: writes height rows of width pixels (blue, green, red (, alpha)) top-down at pitch,
 // nonzero on success, and ends the accepted image's state; it is only ever handed the address
 // of a top row. An accepted image that is given up undecoded is not decoded at all: the decoder

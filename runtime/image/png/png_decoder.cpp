@@ -130,23 +130,24 @@ static void PngChooseTransformations(void) {
 
 int32_t PngCheck(FILE* stream, const void* memory, int32_t memorySize, const char* name) {
   PngClose();  // an image accepted earlier but never decoded is given up
-  if (!PngSignatureMatches(stream, memory, memorySize)) return 0;
+  if (!PngSignatureMatches(stream, memory, memorySize)) return DecoderRejects;
   PngState.read = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngSilentError,
                                          PngSilentWarning);
-  if (PngState.read == nullptr) return 0;
+  if (PngState.read == nullptr) return DecoderRejects;
   if (setjmp(png_jmpbuf(PngState.read)) != 0) {
     PngClose();
-    return 0;
+    return DecoderRejects;
   }
   PngSetInput(stream, memory, memorySize);
   PngState.info = png_create_info_struct(PngState.read);
   if (PngState.info == nullptr) {
     PngClose();
-    return 0;
+    return DecoderRejects;
   }
   png_read_info(PngState.read, PngState.info);
   PngKeepHeader();
-  return (PngState.colourType & PNG_COLOR_MASK_ALPHA) != 0 ? 2 : 1;
+  bool alpha = (PngState.colourType & PNG_COLOR_MASK_ALPHA) != 0;
+  return alpha ? DecoderAcceptsRgba : DecoderAcceptsRgb;
 }
 
 int32_t PngDecode(void* buffer, int32_t pitch, int32_t flags) {
