@@ -219,7 +219,7 @@ static void DragTest(GadgetRecord* gadget, int32_t number, HWND control, WPARAM 
 // The window procedure image gadgets are subclassed with, below GadgetSubclassProc.
 static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   int32_t number;
-  GadgetRecord* gadget = GadgetOfControl(control, &number);
+  GadgetRecord* gadget = GadgetOfMessage(control, &number);
   if (gadget == nullptr) return PassOn(control, message, wParam, lParam);
   switch (message) {
     case WM_ENABLE: {

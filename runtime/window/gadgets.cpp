@@ -30,6 +30,17 @@ HFONT DefaultGuiFont;
 
 static int32_t gadgetThreadSlice;  // offset of every thread's GadgetThreadState
 
+// The gadget GadgetSubclassProc found for the message it is passing on to a kind's procedure,
+// kept in a thread-local slot for the kind's GadgetOfMessage; a message sent while that one is
+// handled stacks its own in front and takes it away again.
+struct GadgetMessage {
+  HWND control;                // the control the message is for
+  GadgetRecord* record;        // its gadget
+  int32_t number;              // the gadget's number
+  const GadgetMessage* outer;  // the message handled around this one, or null
+};
+static DWORD gadgetMessageSlot = TLS_OUT_OF_INDEXES;  // TlsAlloc'd by GadgetTableInit
+
 static const int32_t GadgetListEntries = 10;  // entries of every thread's list block
 
 // ---------------------------------------------------------------------------------------------
@@ -65,6 +76,7 @@ void GadgetTableInit(void) {
   GadgetTable = ObjectTableCreate(sizeof(GadgetRecord), 50, GadgetRelease);
   gadgetThreadSlice =
       ThreadDataRegister(sizeof(GadgetThreadState), GadgetThreadStateInit, GadgetThreadStateFree);
+  gadgetMessageSlot = TlsAlloc();
 }
 
 GadgetThreadState* GadgetThreadStateGet(void) {
@@ -143,12 +155,36 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
   ObjectRelease(GadgetTable, id);
 }
 
+// The message in hand on this thread, or null.
+static const GadgetMessage* MessageInHand(void) {
+  if (gadgetMessageSlot == TLS_OUT_OF_INDEXES) return nullptr;
+  return static_cast<const GadgetMessage*>(TlsGetValue(gadgetMessageSlot));
+}
+
+GadgetRecord* GadgetOfMessage(HWND control, int32_t* number) {
+  const GadgetMessage* message = MessageInHand();
+  if (message == nullptr || message->control != control) return GadgetOfControl(control, number);
+  *number = message->number;
+  return message->record;
+}
+
+// Passes a message on to the gadget's previous procedure, with the gadget in hand for it.
+static LRESULT PassToKind(GadgetRecord* record, int32_t id, HWND control, UINT message,
+                          WPARAM wParam, LPARAM lParam) {
+  GadgetMessage here = {control, record, id, MessageInHand()};
+  if (gadgetMessageSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gadgetMessageSlot, &here);
+  LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
+  if (gadgetMessageSlot != TLS_OUT_OF_INDEXES)
+    TlsSetValue(gadgetMessageSlot, const_cast<GadgetMessage*>(here.outer));
+  return result;
+}
+
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
   int32_t id;
   GadgetRecord* record = GadgetOfControl(control, &id);
   // Released, or a record of another control: no procedure to pass on to.
   if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
-  LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
+  LRESULT result = PassToKind(record, id, control, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
     // Looked up again: the previous procedure may have released the gadget itself.
     record = LiveGadget(control, id);

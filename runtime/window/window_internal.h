@@ -98,10 +98,18 @@ inline WindowThreadState* WindowThreadStateGet(void) {
 inline SizingState* SizingStateGet(void) {
   return static_cast<SizingState*>(ThreadDataGet(SizingThreadSlice));
 }
-// The window number that a native window carries in "XR_WindowID", or -1.
+// A runtime window carries its number + 1 twice: in "XR_WindowID", for other programs, and in
+// GWLP_USERDATA, for the runtime's own look-ups. NOTE: under Wine every GetPropA is a request to
+// the wine server, while GetWindowLongA of a window of this process is answered in the process.
+// Marks window as runtime window number, or (number -1) unmarks it.
+void WindowMark(HWND window, int32_t number);
+// The number of the runtime window that window is, or -1. Any window may carry any user data
+// (another thread's or another program's): it counts only when that number's record names the
+// very window.
 inline int32_t WindowNumberOf(HWND window) {
-  auto value = reinterpret_cast<intptr_t>(GetPropA(window, WindowIdProperty));
-  return value == 0 ? -1 : static_cast<int32_t>(value - 1);
+  int32_t number = static_cast<int32_t>(GetWindowLongA(window, GWL_USERDATA)) - 1;
+  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
+  return record != nullptr && record->handle == window ? number : -1;
 }
 // The window a message or a control belongs to: the nearest from window upwards that carries a
 // window number, and that number; with none, number -1 and the topmost ancestor.

@@ -223,11 +223,29 @@ static LRESULT MdiFrameResult(HWND hwnd, HWND client, UINT msg, WPARAM wParam, L
   return result;
 }
 
+// Can the message's outcome differ for an MDI frame? NOTE: DefFrameProcA treats only these
+// messages otherwise than DefWindowProcA (WM_SIZE is never passed to it); for any other, an MDI
+// frame's result is a plain window's, and its "XR_MDI_Gadget", a request to the wine server
+// under Wine, need not be asked.
+static bool FrameMessage(UINT msg) {
+  switch (msg) {
+    case WM_COMMAND:
+    case WM_MENUCHAR:
+    case WM_NCACTIVATE:
+    case WM_NEXTMENU:
+    case WM_SETFOCUS:
+    case WM_SETTEXT:
+    case WM_SYSCOMMAND:
+      return true;
+  }
+  return false;
+}
+
 LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT result = WindowMessageHandler(hwnd, msg, wParam, lParam);
   // Whatever the callback answered: the window is going, and its record with it.
   if (msg == WM_NCDESTROY) WindowDestroyed(hwnd);
-  if (msg != WM_SIZE) {
+  if (FrameMessage(msg)) {
     auto client = static_cast<HWND>(GetPropA(hwnd, MdiFrameProperty));
     if (client != nullptr) return MdiFrameResult(hwnd, client, msg, wParam, lParam, result);
   }

@@ -194,9 +194,15 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
     return 0;
   }
   __atomic_store_n(&record->handle, handle, __ATOMIC_RELEASE);
-  SetPropA(record->handle, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+  WindowMark(record->handle, number);
   if (show) ShowWindow(record->handle, ShowCommand(style));
   return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(record->handle));
+}
+
+void WindowMark(HWND window, int32_t number) {
+  if (number == -1) RemovePropA(window, WindowIdProperty);
+  else SetPropA(window, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+  SetWindowLongA(window, GWL_USERDATA, number + 1);
 }
 
 int32_t WindowOpen(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -259,7 +265,7 @@ void WindowDestroyed(HWND window) {
   WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
   // WindowClose takes the property before it destroys: its windows do not come here.
   if (record == nullptr || record->handle != window) return;
-  RemovePropA(window, WindowIdProperty);
+  WindowMark(window, -1);
   if (RemovePropA(window, DropAcceptProperty) != nullptr) RevokeDragDrop(window);
   bool ownClass = record->mdiClient == nullptr;
   if (!ClaimRecord(record, window)) return;
@@ -273,7 +279,7 @@ static void KeepOpen(WindowRecord* record, const WindowRecord& closing, int32_t 
   record->acceleratorEntries = closing.acceleratorEntries;
   record->acceleratorTable = closing.acceleratorTable;
   record->backgroundBrush = closing.backgroundBrush;
-  SetPropA(closing.handle, WindowIdProperty, reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+  WindowMark(closing.handle, number);
 }
 
 void WindowClose(int32_t number) {
@@ -291,7 +297,7 @@ void WindowClose(int32_t number) {
   record->backgroundBrush = nullptr;
   HWND owner = GetWindow(closing.handle, GW_OWNER);
   if (owner != nullptr && closing.mdiClient == nullptr) SetActiveWindow(owner);
-  RemovePropA(closing.handle, WindowIdProperty);
+  WindowMark(closing.handle, -1);
   if (RemovePropA(closing.handle, DropAcceptProperty) != nullptr) RevokeDragDrop(closing.handle);
   DestroyNativeWindow(&closing, number);
   if (IsWindow(closing.handle)) {

@@ -29,7 +29,10 @@ TEST(WindowProc, DescendantsAndForeignWindowsFindTheirRuntimeWindowOrNone) {
   EXPECT_EQ(EventGetWindow(), number);
   // A descendant's WM_SIZE is not the window's own.
   EXPECT_EQ(WindowMessageHandler(child, WM_SIZE, SIZE_RESTORED, 0), 1);
+  // A window that carries a runtime window's number (its property and its user data) is none.
   HWND foreign = CreatePlain("ProcForeign", DefWindowProcA, WS_POPUP, nullptr, 0, 0, 10, 10);
+  SetPropA(foreign, "XR_WindowID", reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+  SetWindowLongA(foreign, GWL_USERDATA, number + 1);
   EXPECT_EQ(WindowMessageHandler(foreign, WM_CLOSE, 0, 0), 0);
   EXPECT_EQ(EventGetWindow(), -1);
   EXPECT_EQ(WindowMessageHandler(foreign, WM_SIZE, SIZE_RESTORED, 0), 1);

@@ -83,6 +83,10 @@ GadgetRecord* GadgetFind(int32_t number);
 // while the control is being created or destroyed, or is no gadget's. The control's identifier
 // is asked first, then "XR_ID", which holds even when someone changed the identifier.
 GadgetRecord* GadgetOfControl(HWND control, int32_t* number);
+// The gadget of a message that a kind's window procedure is handed, its number in *number: the
+// record GadgetSubclassProc found for it, looked up once per message; for a message that reached
+// the kind's procedure another way, GadgetOfControl's answer.
+GadgetRecord* GadgetOfMessage(HWND control, int32_t* number);
 // Last step of creating any gadget: ties control to record under number (-1: the record's
 // address), subclasses it and gives it the thread's font; the chosen number for -1, otherwise
 // the control; 0 when the record is not one the gadget table hands out for that number (the
