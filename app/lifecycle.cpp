@@ -68,13 +68,6 @@ static void FollowScaleChange(HWND window, LPARAM lParam) {
   KeepClientSize(window);
 }
 
-// Does a WM_WINDOWPOSCHANGED say that the window's frame changed, moving the view inside the
-// window? Its record is read only from this process's readable memory.
-static bool FrameChanged(LPARAM lParam) {
-  const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
-  return MemoryReadable(position, sizeof *position) && (position->flags & SWP_FRAMECHANGED) != 0;
-}
-
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Any process may send WM_MOVING: one whose rectangle is not this process's readable memory
   // names no place and is ignored.
@@ -85,46 +78,9 @@ LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM l
   }
   if (message == WM_DPICHANGED && window == WindowGetHandle(app.mainWindow))
     FollowScaleChange(window, lParam);
-  // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
-  // would not change could otherwise leave so; and a changed frame moves the view.
-  switch (message) {
-    case WM_ERASEBKGND:
-    case WM_PAINT:
-    case WM_NCPAINT:
-    case WM_SYSCOLORCHANGE:
-    case WM_THEMECHANGED:
-    case WM_SETTINGCHANGE:
-    case WM_DISPLAYCHANGE:
-    case WM_DPICHANGED:
-    case WM_STYLECHANGED:
-      RenderViewDisturbed();
-      break;
-    case WM_WINDOWPOSCHANGED:
-      if (FrameChanged(lParam)) RenderViewDisturbed();
-  }
+  // What the message means for the frames is the renderer's to say.
+  RenderWindowMessage(message, lParam);
   return ProcessDefaultEvents;
-}
-
-void StartRuntime(void) {
-  CoreStart();
-  StringInit();
-  BlockHeapInit();
-  DrawingLibraryInit();
-  WindowSystemInit();
-  GadgetLibraryInit();
-  DecoderListReset();
-  ImageLibraryInit();
-  MemoryInit();
-  PngDecoderRegister();
-}
-
-void EndRuntime(void) {
-  MemoryEnd();
-  ImageFreeAll();
-  PngDecoderEnd();
-  WindowSystemEnd();
-  BlockHeapEnd();
-  CoreEnd();
 }
 
 static void MainLoop(void) {

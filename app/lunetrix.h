@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "lens.h"
+#include "startup.h"
 
 // The window's geometry and the loop's wait, as lifecycle.cpp opens and runs them.
 constexpr int32_t WindowLeft = 100, WindowTop = 100;      // outer top-left corner at opening
@@ -26,8 +27,6 @@ struct AppState {
   volatile int32_t renderBusy;  // 1 while a frame is being rendered: drops re-entrant requests
   int32_t lastEvent;     // what the last wait returned
   int32_t quitFlag;      // 1 once the close event has arrived
-  uint32_t framesDrawn;    // frames refracted and shown
-  uint32_t framesSkipped;  // frames that would have looked like the last drawn one
 };
 extern AppState app;
 
@@ -50,10 +49,6 @@ void PrepareLunetrix(bool withPictures = true);
 // The first part of PrepareLunetrix, all the lens needs without a window: the application's
 // variables cleared, the runtime started, the pixel buffers and the lens table allocated.
 void StartLunetrix(void);
-// The runtime's start-up steps in their fixed order, and its end steps (MainHeap goes last and
-// the process ends with exit code 0).
-void StartRuntime(void);
-[[noreturn]] void EndRuntime(void);
 // Where the view is taken from: the screen place of the gadget's top-left corner when the
 // window's outer top-left corner is at (outerLeft, outerTop), with the window's frame as it is
 // now (a frame changes size with the monitor's scale, the theme or the window's style).
@@ -107,8 +102,17 @@ void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 // pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);
 // Something may have painted over the view (the window was erased or repainted, the colours
-// changed): the next frame is drawn in full.
+// changed) or moved it (the frame changed size): the next frame is drawn in full.
 void RenderViewDisturbed(void);
+// What a message of the window means for the frames: RenderViewDisturbed for any that may have
+// painted over the view or moved it inside the window.
+void RenderWindowMessage(UINT message, LPARAM lParam);
+// The frames RenderFrame has made: render.cpp counts them, cost_bench reads them from outside.
+struct FrameCounts {
+  uint32_t drawn;    // frames refracted and shown
+  uint32_t skipped;  // frames that would have looked like the last drawn one
+};
+extern FrameCounts frameCounts;
 // The steps of a frame, in the order RenderFrame runs them: screen refresh, capture, compare,
 // copy-in, refraction, write-back, gadget repaint. A frame that would look like the last drawn
 // one ends after the screen refresh or the compare.

@@ -43,6 +43,8 @@ struct DrawnFrame {
 };
 static DrawnFrame drawn;
 
+FrameCounts frameCounts;
+
 // One frame on its way through the steps.
 struct Frame {
   int32_t x, y;            // screen position of its capture
@@ -77,9 +79,37 @@ static bool DrawnFromCaptureBuffer(void) {
 
 void RenderViewDisturbed(void) { drawn.valid = false; }
 
+// Does a WM_WINDOWPOSCHANGED say that the window's frame changed? Its record is read only from
+// this process's readable memory (any program may send the message).
+static bool FrameChanged(LPARAM lParam) {
+  const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+  return MemoryReadable(position, sizeof *position) && (position->flags & SWP_FRAMECHANGED) != 0;
+}
+
+void RenderWindowMessage(UINT message, LPARAM lParam) {
+  // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
+  // would not change could otherwise leave so; and a frame of another size moves the view.
+  switch (message) {
+    case WM_ERASEBKGND:
+    case WM_PAINT:
+    case WM_NCPAINT:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+    case WM_SETTINGCHANGE:
+    case WM_DISPLAYCHANGE:
+    case WM_DPICHANGED:
+    case WM_STYLECHANGED:
+      RenderViewDisturbed();
+      break;
+    case WM_WINDOWPOSCHANGED:
+      if (FrameChanged(lParam)) RenderViewDisturbed();
+      break;
+  }
+}
+
 // A frame that shows what the display image already shows: counted, and nothing more is done.
 static bool SkipUnchanged(Frame& frame) {
-  ++app.framesSkipped;
+  ++frameCounts.skipped;
   frame.shown = true;
   return false;
 }
@@ -139,7 +169,7 @@ static bool GadgetRepaintStep(Frame& frame) {
   drawn = DrawnFrame{frame.written, frame.x, frame.y, frame.screenVersion, LensTableVersion(),
                      captureBuffer};
   frame.shown = frame.written;
-  ++app.framesDrawn;
+  ++frameCounts.drawn;
   return true;
 }
 

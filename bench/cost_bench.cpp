@@ -103,7 +103,7 @@ struct Count {
 
 // Reads the program's frame counters into count (for the floor, its turns into drawn).
 static void ReadFrames(const Subject& subject, Count* count) {
-  uint32_t frames[2] = {0, 0};  // Lunetrix's framesDrawn and framesSkipped lie side by side
+  uint32_t frames[2] = {0, 0};  // Lunetrix's FrameCounts: drawn, then skipped
   ReadProcessBytes(subject.process.hProcess, subject.framesAddress, frames,
                    subject.countsDrawn ? sizeof frames : sizeof frames[0]);
   count->drawn = frames[0];
@@ -300,14 +300,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   Subject lunetrix{"lunetrix", "Lunetrix.exe", nullptr}, floor{"floor", "cost_bench.exe", "--floor"};
-  lunetrix.framesOffset = ExecutableSymbolOffset(exe, "app");
+  lunetrix.framesOffset = ExecutableSymbolOffset(exe, "frameCounts");
   lunetrix.countsDrawn = true;
   if (lunetrix.framesOffset == 0) {
-    fprintf(stderr, "cost: %s has no symbol \"app\" to read frames from\n", exe);
+    fprintf(stderr, "cost: %s has no symbol \"frameCounts\" to read frames from\n", exe);
     return 1;
   }
-  lunetrix.framesOffset += offsetof(AppState, framesDrawn);
-  static_assert(offsetof(AppState, framesSkipped) == offsetof(AppState, framesDrawn) + 4,
+  static_assert(offsetof(FrameCounts, skipped) == offsetof(FrameCounts, drawn) + 4,
                 "the two frame counters are read together");
   floor.framesOffset = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(&floorTurns) -
                                              reinterpret_cast<uintptr_t>(GetModuleHandleA(nullptr)));

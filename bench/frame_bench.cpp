@@ -74,12 +74,12 @@ int main(int argc, char** argv) {
   auto still = [&](int) { return ViewPlace(left, top); };
   TimeFrames(WarmupFrames, changing);
 
-  uint32_t drawnBefore = app.framesDrawn;
+  uint32_t drawnBefore = frameCounts.drawn;
   std::vector<double> frames = TimeFrames(TimedFrames, changing);
-  uint32_t changingDrawn = app.framesDrawn - drawnBefore;
-  drawnBefore = app.framesDrawn;
+  uint32_t changingDrawn = frameCounts.drawn - drawnBefore;
+  drawnBefore = frameCounts.drawn;
   std::vector<double> unchanged = TimeFrames(TimedFrames, still);
-  uint32_t unchangedDrawn = app.framesDrawn - drawnBefore;
+  uint32_t unchangedDrawn = frameCounts.drawn - drawnBefore;
   if (changingDrawn != TimedFrames || unchangedDrawn != 1) {
     fprintf(stderr, "frame_bench: %u of %d changing frames and %u of %d unchanged ones were drawn "
             "(expected all and one)\n", changingDrawn, TimedFrames, unchangedDrawn, TimedFrames);

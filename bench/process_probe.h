@@ -29,7 +29,7 @@ int32_t ProcessGdiObjects(HANDLE process);
 // them exactly; what it found, as one line, in *report. True when it did.
 bool GdiCountCheck(int32_t count, std::string* report);
 
-// Where the global variable `symbol` (its C name, e.g. "app") of the executable at exePath lies,
+// Where the global variable `symbol` (its C name, e.g. "frameCounts") of the executable at exePath lies,
 // relative to the executable's load address, from the COFF symbol table that mingw-w64 leaves in
 // the executables it links; 0 when there is none.
 uint32_t ExecutableSymbolOffset(const char* exePath, const char* symbol);

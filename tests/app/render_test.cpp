@@ -148,9 +148,9 @@ TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
   LensTablePrepare();
   failures = 1;
   RenderFrame(650, 420);
-  uint32_t drawn = app.framesDrawn;
+  uint32_t drawn = frameCounts.drawn;
   RenderFrame(650, 420);
-  EXPECT_EQ(app.framesDrawn, drawn + 1);
+  EXPECT_EQ(frameCounts.drawn, drawn + 1);
   ReplaceImport("gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(create));
 }
 
@@ -308,13 +308,13 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
   // The program's own copy goes into the display image, which then holds no frame: the next
   // one at the same place is drawn, not skipped.
   RenderFrame(gadget.left, gadget.top);
-  uint32_t drawn = app.framesDrawn;
+  uint32_t drawn = frameCounts.drawn;
   EXPECT_EQ(CaptureScreen(gadget.left, gadget.top, LensWidth, LensHeight), 0);
   std::vector<uint8_t> captured(LensBufferBytes);
   ASSERT_EQ(ReadImagePixels(app.displayImage, captured.data()), 1);
   EXPECT_EQ(ComparePixels(CaptureAt(gadget.left, gadget.top), captured, LensWidth, LensHeight, 3), "");
   RenderFrame(gadget.left, gadget.top);
-  EXPECT_EQ(app.framesDrawn, drawn + 1);
+  EXPECT_EQ(frameCounts.drawn, drawn + 1);
 }
 
 // A lens that leaves every pixel in place and passes each channel by factor / 256.
@@ -349,12 +349,12 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   RECT gadget;
   ASSERT_TRUE(GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget));
   const POINT outside{650, 420}, beneath{gadget.left, gadget.top};
-  uint32_t drawn = app.framesDrawn, skipped = app.framesSkipped;
+  uint32_t drawn = frameCounts.drawn, skipped = frameCounts.skipped;
   auto expectCounts = [&](uint32_t moreDrawn, uint32_t moreSkipped, const char* step) {
     drawn += moreDrawn;
     skipped += moreSkipped;
-    EXPECT_EQ(app.framesDrawn, drawn) << step;
-    EXPECT_EQ(app.framesSkipped, skipped) << step;
+    EXPECT_EQ(frameCounts.drawn, drawn) << step;
+    EXPECT_EQ(frameCounts.skipped, skipped) << step;
   };
 
   RenderFrame(outside.x, outside.y);

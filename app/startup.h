@@ -1,0 +1,21 @@
+// The runtime's start-up and end steps, in their fixed order, written once: the program and the
+// benchmarks start the whole runtime, a test process the parts its executable needs.
+#pragma once
+
+#include <stdint.h>
+
+// Parts of the runtime, bits of the mask StartRuntime takes.
+constexpr uint32_t RuntimeCore = 0x1;     // heaps, strings, linked blocks, memory blocks
+constexpr uint32_t RuntimeImage = 0x2;    // drawing output, decoders, images, the PNG decoder
+constexpr uint32_t RuntimeWindow = 0x4;   // the window system
+constexpr uint32_t RuntimeGadgets = 0x8;  // the gadget library, the common controls included
+// The gadget table alone, without the common controls: the window tests' choice, whose counts
+// of the runtime's heap blocks the common controls' start-up leaves unsteady.
+constexpr uint32_t RuntimeGadgetTableAlone = 0x10;
+constexpr uint32_t RuntimeAll = RuntimeCore | RuntimeImage | RuntimeWindow | RuntimeGadgets;
+
+// Runs the start-up steps of the parts in the mask, in the runtime's order, once per process.
+void StartRuntime(uint32_t parts = RuntimeAll);
+// Runs the end steps in their order; the last destroys MainHeap and ends the process with exit
+// code 0.
+[[noreturn]] void EndRuntime(void);
