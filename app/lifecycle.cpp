@@ -106,9 +106,8 @@ void StartLunetrix(void) {
 }
 
 bool ChooseLensFolder(const wchar_t* commandLine) {
-  int count = 0;
+  int count = 0;  // stays 0 when the line cannot be split: read as no argument
   wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
-  if (arguments == nullptr) return false;
   // Explorer passes a folder dropped on the program as its one argument, quoted when it has
   // spaces; as Unicode, any folder's name arrives whole.
   bool chosen = count <= 1 || (count == 2 && arguments[1][0] != L'\0' &&

@@ -79,32 +79,18 @@ static bool DrawnFromCaptureBuffer(void) {
 
 void RenderViewDisturbed(void) { drawn.valid = false; }
 
-// Does a WM_WINDOWPOSCHANGED say that the window's frame changed? Its record is read only from
-// this process's readable memory (any program may send the message).
-static bool FrameChanged(LPARAM lParam) {
-  const WINDOWPOS* position = reinterpret_cast<const WINDOWPOS*>(lParam);
-  return MemoryReadable(position, sizeof *position) && (position->flags & SWP_FRAMECHANGED) != 0;
-}
-
 void RenderWindowMessage(UINT message, LPARAM lParam) {
   // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
-  // would not change could otherwise leave so; and a frame of another size moves the view.
-  switch (message) {
-    case WM_ERASEBKGND:
-    case WM_PAINT:
-    case WM_NCPAINT:
-    case WM_SYSCOLORCHANGE:
-    case WM_THEMECHANGED:
-    case WM_SETTINGCHANGE:
-    case WM_DISPLAYCHANGE:
-    case WM_DPICHANGED:
-    case WM_STYLECHANGED:
-      RenderViewDisturbed();
-      break;
-    case WM_WINDOWPOSCHANGED:
-      if (FrameChanged(lParam)) RenderViewDisturbed();
-      break;
-  }
+  // would not change could otherwise leave so; and a frame of another size moves the view. A
+  // WM_WINDOWPOSCHANGED's record is read only from this process's readable memory.
+  auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+  bool frameChanged = message == WM_WINDOWPOSCHANGED &&
+                      MemoryReadable(position, sizeof *position) &&
+                      (position->flags & SWP_FRAMECHANGED) != 0;
+  if (frameChanged || message == WM_ERASEBKGND || message == WM_PAINT || message == WM_NCPAINT ||
+      message == WM_SYSCOLORCHANGE || message == WM_THEMECHANGED || message == WM_SETTINGCHANGE ||
+      message == WM_DISPLAYCHANGE || message == WM_DPICHANGED || message == WM_STYLECHANGED)
+    RenderViewDisturbed();
 }
 
 // A frame that shows what the display image already shows: counted, and nothing more is done.

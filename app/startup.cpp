@@ -8,47 +8,32 @@
 #include "image.h"
 #include "window.h"
 
-namespace {
-
-// One step and the part of the runtime it belongs to.
-struct RuntimeStep {
-  uint32_t part;
-  void (*run)(void);
-};
-
 // CoreStart first: it makes MainHeap, which every later step allocates from. The drawing
-// library's registration of per-thread data is the first and starts ThreadWatcher.
-const RuntimeStep StartSteps[] = {
-    {RuntimeCore, [] { CoreStart(); }},
-    {RuntimeCore, [] { StringInit(); }},
-    {RuntimeCore, [] { BlockHeapInit(); }},
-    {RuntimeImage, DrawingLibraryInit},
-    {RuntimeWindow, WindowSystemInit},
-    {RuntimeGadgets, GadgetLibraryInit},
-    {RuntimeGadgetTableAlone, GadgetTableInit},
-    {RuntimeImage, DecoderListReset},
-    {RuntimeImage, ImageLibraryInit},
-    {RuntimeCore, [] { MemoryInit(); }},
-    {RuntimeImage, PngDecoderRegister},
-};
-
-// CoreEnd last: it destroys MainHeap and ends the process.
-const RuntimeStep EndSteps[] = {
-    {RuntimeCore, MemoryEnd},
-    {RuntimeImage, ImageFreeAll},
-    {RuntimeImage, PngDecoderEnd},
-    {RuntimeWindow, WindowSystemEnd},
-    {RuntimeCore, BlockHeapEnd},
-};
-
-}  // namespace
-
+// library's registration of per-thread data is the first, and starts ThreadWatcher.
 void StartRuntime(uint32_t parts) {
-  for (const RuntimeStep& step : StartSteps)
-    if ((step.part & parts) != 0) step.run();
+  if (parts & RuntimeCore) {
+    CoreStart();
+    StringInit();
+    BlockHeapInit();
+  }
+  if (parts & RuntimeImage) DrawingLibraryInit();
+  if (parts & RuntimeWindow) WindowSystemInit();
+  if (parts & RuntimeGadgets) GadgetLibraryInit();
+  else if (parts & RuntimeGadgetTableAlone) GadgetTableInit();
+  if (parts & RuntimeImage) {
+    DecoderListReset();
+    ImageLibraryInit();
+  }
+  if (parts & RuntimeCore) MemoryInit();
+  if (parts & RuntimeImage) PngDecoderRegister();
 }
 
+// CoreEnd last: it destroys MainHeap and ends the process.
 void EndRuntime(void) {
-  for (const RuntimeStep& step : EndSteps) step.run();
+  MemoryEnd();
+  ImageFreeAll();
+  PngDecoderEnd();
+  WindowSystemEnd();
+  BlockHeapEnd();
   CoreEnd();
 }

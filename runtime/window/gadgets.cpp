@@ -33,11 +33,13 @@ static int32_t gadgetThreadSlice;  // offset of every thread's GadgetThreadState
 // The gadget GadgetSubclassProc found for the message it is passing on to a kind's procedure,
 // kept in a thread-local slot for the kind's GadgetOfMessage; a message sent while that one is
 // handled stacks its own in front and takes it away again.
+// NOTE: TlsGetValue of a slot that TlsAlloc could not give answers null, and the look-up is
+// then made again in the kind's procedure.
 struct GadgetMessage {
-  HWND control;                // the control the message is for
-  GadgetRecord* record;        // its gadget
-  int32_t number;              // the gadget's number
-  const GadgetMessage* outer;  // the message handled around this one, or null
+  HWND control;          // the control the message is for
+  GadgetRecord* record;  // its gadget
+  int32_t number;        // the gadget's number
+  void* outer;           // the message handled around this one, or null
 };
 static DWORD gadgetMessageSlot = TLS_OUT_OF_INDEXES;  // TlsAlloc'd by GadgetTableInit
 
@@ -155,28 +157,11 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
   ObjectRelease(GadgetTable, id);
 }
 
-// The message in hand on this thread, or null.
-static const GadgetMessage* MessageInHand(void) {
-  if (gadgetMessageSlot == TLS_OUT_OF_INDEXES) return nullptr;
-  return static_cast<const GadgetMessage*>(TlsGetValue(gadgetMessageSlot));
-}
-
 GadgetRecord* GadgetOfMessage(HWND control, int32_t* number) {
-  const GadgetMessage* message = MessageInHand();
+  auto* message = static_cast<const GadgetMessage*>(TlsGetValue(gadgetMessageSlot));
   if (message == nullptr || message->control != control) return GadgetOfControl(control, number);
   *number = message->number;
   return message->record;
-}
-
-// Passes a message on to the gadget's previous procedure, with the gadget in hand for it.
-static LRESULT PassToKind(GadgetRecord* record, int32_t id, HWND control, UINT message,
-                          WPARAM wParam, LPARAM lParam) {
-  GadgetMessage here = {control, record, id, MessageInHand()};
-  if (gadgetMessageSlot != TLS_OUT_OF_INDEXES) TlsSetValue(gadgetMessageSlot, &here);
-  LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
-  if (gadgetMessageSlot != TLS_OUT_OF_INDEXES)
-    TlsSetValue(gadgetMessageSlot, const_cast<GadgetMessage*>(here.outer));
-  return result;
 }
 
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -184,7 +169,11 @@ LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, L
   GadgetRecord* record = GadgetOfControl(control, &id);
   // Released, or a record of another control: no procedure to pass on to.
   if (record == nullptr) return DefWindowProcA(control, message, wParam, lParam);
-  LRESULT result = PassToKind(record, id, control, message, wParam, lParam);
+  // The previous procedure gets the gadget in hand (GadgetOfMessage).
+  GadgetMessage here = {control, record, id, TlsGetValue(gadgetMessageSlot)};
+  TlsSetValue(gadgetMessageSlot, &here);
+  LRESULT result = CallWindowProcA(record->previousProc, control, message, wParam, lParam);
+  TlsSetValue(gadgetMessageSlot, here.outer);
   if (message == WM_NCDESTROY) {
     // Looked up again: the previous procedure may have released the gadget itself.
     record = LiveGadget(control, id);

@@ -228,17 +228,8 @@ static LRESULT MdiFrameResult(HWND hwnd, HWND client, UINT msg, WPARAM wParam, L
 // frame's result is a plain window's, and its "XR_MDI_Gadget", a request to the wine server
 // under Wine, need not be asked.
 static bool FrameMessage(UINT msg) {
-  switch (msg) {
-    case WM_COMMAND:
-    case WM_MENUCHAR:
-    case WM_NCACTIVATE:
-    case WM_NEXTMENU:
-    case WM_SETFOCUS:
-    case WM_SETTEXT:
-    case WM_SYSCOMMAND:
-      return true;
-  }
-  return false;
+  return msg == WM_COMMAND || msg == WM_MENUCHAR || msg == WM_NCACTIVATE || msg == WM_NEXTMENU ||
+         msg == WM_SETFOCUS || msg == WM_SETTEXT || msg == WM_SYSCOMMAND;
 }
 
 LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {

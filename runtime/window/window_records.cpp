@@ -263,7 +263,7 @@ static void ReleaseDeadWindow(int32_t number) {
 void WindowDestroyed(HWND window) {
   int32_t number = WindowNumberOf(window);
   WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
-  // WindowClose takes the property before it destroys: its windows do not come here.
+  // WindowClose unmarks a window before it destroys it: its windows do not come here.
   if (record == nullptr || record->handle != window) return;
   WindowMark(window, -1);
   if (RemovePropA(window, DropAcceptProperty) != nullptr) RevokeDragDrop(window);
