@@ -14,9 +14,11 @@ namespace {
 
 std::vector<UINT> clientLog;  // MDI messages that reached the MDI client
 WNDPROC clientProc;           // the MDICLIENT class procedure
+bool clientKeepsChildren;     // the client ignores WM_MDIDESTROY
 
 LRESULT CALLBACK LoggingClient(HWND client, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_MDIACTIVATE || message == WM_MDIDESTROY) clientLog.push_back(message);
+  if (message == WM_MDIDESTROY && clientKeepsChildren) return 0;
   return CallWindowProcA(clientProc, client, message, wParam, lParam);
 }
 
@@ -91,6 +93,16 @@ TEST_F(MdiTest, AnMdiChildIsClosedThroughItsClientAndKeepsItsClass) {
   WNDCLASSA info;
   EXPECT_TRUE(GetClassInfoA(ModuleInstance, className.c_str(), &info));
   EXPECT_EQ(GetActiveWindow(), active);
+  // A client that keeps its child: the window stays, a runtime window under its number.
+  int32_t kept = WindowOpenChild(-1, 0, 0, 80, 60, "", WS_CHILD, client);
+  WindowSetMdiClient(kept, client);
+  clientKeepsChildren = true;
+  WindowClose(kept);
+  clientKeepsChildren = false;
+  ASSERT_TRUE(IsWindow(WindowGetHandle(kept)));
+  EXPECT_EQ(GetPropA(WindowGetHandle(kept), "XR_WindowID"), reinterpret_cast<HANDLE>(kept + 1));
+  WindowMessageHandler(WindowGetHandle(kept), WM_CLOSE, 0, 0);
+  EXPECT_EQ(EventGetWindow(), kept);
 }
 
 }  // namespace
