@@ -1,6 +1,7 @@
 // The end-to-end test driver's pieces: the backdrop's pattern, the program's process, the lens.
 #include "driver.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "platform.h"
@@ -69,39 +70,37 @@ HWND Lunetrix::WaitForWindow() {
   return window_;
 }
 
-// NOTE: the thread runs a few instructions written into the program: push the four arguments,
-// call SendMessageA, return. System DLLs lie at the same address in every process of a session
-// (on Windows since boot, under Wine by their preferred base), so the test's own address of
-// SendMessageA is the program's.
+// NOTE: the thread runs a few instructions written into the program beside the rectangle: push
+// the four arguments, call SendMessageA, return. System DLLs lie at the same address in every
+// process of a session (on Windows since boot, under Wine at their preferred base), so the
+// test's own address of SendMessageA is the program's.
 bool Lunetrix::SendFromInside(UINT message, WPARAM wParam, const RECT& rect) {
-  if (window_ == nullptr) return false;
-  auto* remote = static_cast<uint8_t*>(VirtualAllocEx(process_.hProcess, nullptr, 4096,
-                                                      MEM_COMMIT | MEM_RESERVE,
-                                                      PAGE_EXECUTE_READWRITE));
-  if (remote == nullptr) return false;
-  uint8_t code[sizeof rect + 30] = {};
-  memcpy(code, &rect, sizeof rect);
-  uint8_t* at = code + sizeof rect;
-  auto put = [&](uint8_t opcode, uint32_t value) {
-    *at++ = opcode;
-    memcpy(at, &value, 4);
-    at += 4;
+  struct __attribute__((packed)) Thunk {
+    RECT rect;
+    uint8_t pushes[4][5];  // 0x68 and a 32-bit value: lParam, wParam, message, window
+    uint8_t call[10];      // mov eax, SendMessageA; call eax; ret 4
   };
-  put(0x68, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(remote)));  // push lParam
-  put(0x68, static_cast<uint32_t>(wParam));                               // push wParam
-  put(0x68, message);                                                     // push message
-  put(0x68, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_)));  // push window
-  put(0xB8, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(             // mov eax, SendMessageA
-                GetProcAddress(GetModuleHandleA("user32.dll"), "SendMessageA"))));
-  for (uint8_t byte : {0xFF, 0xD0, 0xC2, 0x04, 0x00}) *at++ = byte;       // call eax; ret 4
-  HANDLE thread = nullptr;
-  if (WriteProcessMemory(process_.hProcess, remote, code, sizeof code, nullptr))
-    thread = CreateRemoteThread(process_.hProcess, nullptr, 0,
-                                reinterpret_cast<LPTHREAD_START_ROUTINE>(remote + sizeof rect),
-                                nullptr, 0, nullptr);
-  bool sent = thread != nullptr && PumpUntil([&] {
-    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  }, 10000);
+  if (window_ == nullptr) return false;
+  auto* remote = static_cast<Thunk*>(VirtualAllocEx(process_.hProcess, nullptr, sizeof(Thunk),
+                                                    MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+  if (remote == nullptr) return false;
+  Thunk thunk{rect, {}, {0xB8, 0, 0, 0, 0, 0xFF, 0xD0, 0xC2, 0x04, 0x00}};
+  const void* values[5] = {remote, reinterpret_cast<void*>(wParam),
+                           reinterpret_cast<void*>(static_cast<uintptr_t>(message)), window_,
+                           reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"),
+                                                                  "SendMessageA"))};
+  for (int i = 0; i < 4; ++i) {
+    thunk.pushes[i][0] = 0x68;
+    memcpy(&thunk.pushes[i][1], &values[i], 4);
+  }
+  memcpy(&thunk.call[1], &values[4], 4);
+  auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<uintptr_t>(remote) +
+                                                        offsetof(Thunk, pushes));
+  HANDLE thread = WriteProcessMemory(process_.hProcess, remote, &thunk, sizeof thunk, nullptr)
+                      ? CreateRemoteThread(process_.hProcess, nullptr, 0, start, nullptr, 0, nullptr)
+                      : nullptr;
+  bool sent = thread != nullptr &&
+              PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 10000);
   if (thread != nullptr) CloseHandle(thread);
   if (sent) VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
   return sent;

@@ -304,37 +304,30 @@ Picture ReadPng(const std::string& path) {
   return png_image_finish_read(&image, nullptr, picture.bytes.data(), 0, nullptr) ? picture : Picture();
 }
 
-// A lens chosen by its folder, as dropping the folder on the program in Explorer chooses it: a
-// path with a space and a letter outside the ANSI code page, quoted. The program starts in a
-// folder with a lens of its own, which it must not show.
+// The lens folder on the command line, as dropping it on the program in Explorer passes it: a
+// quoted path with a space and a letter outside the ANSI code page is the lens. Any other
+// argument (no such folder, a file, an empty one, two) leaves the lens beside the program unread
+// and shows the view without pictures; a folder with one picture has that picture alone. Each
+// run ends with 0.
 TEST_F(Lens, TheFolderOnTheCommandLineIsTheLens) {
   WriteLens();
-  ASSERT_TRUE(CreateDirectoryA(dir.File("made").c_str(), nullptr));
-  std::swap(bump, colour);
-  Write("made\\Bumpmap.png", bump);
-  Write("made\\Color.png", colour);
-  std::wstring folder = Widen(dir.path()) + L"\\Glass \u03bb";
-  ASSERT_TRUE(MoveFileW(Widen(dir.File("made")).c_str(), folder.c_str()));
-  Lunetrix program(dir.path(), LUNETRIX_EXE, L"\"" + folder + L"\"");
-  ASSERT_NE(StartAndSee(program), nullptr);
-  EXPECT_EQ(program.CloseAndWait(), 0);
-}
-
-// Any argument but one folder that exists leaves the lens beside the program unread: the view
-// is the one without pictures, and the program ends with 0. A folder with one picture has that
-// picture alone.
-TEST_F(Lens, AnArgumentThatIsNoLensFolderShowsNoLens) {
-  WriteLens();
-  ASSERT_TRUE(CreateDirectoryA(dir.File("colour only").c_str(), nullptr));
-  Write("colour only\\Color.png", colour);
-  std::wstring onlyColour = L"\"" + Widen(dir.File("colour only")) + L"\"";
-  const Picture none;
+  const Picture none, rippled = bump, tinted = colour;
+  auto quoted = [](const std::wstring& path) { return L"\"" + path + L"\""; };
+  std::wstring glass = Widen(dir.path()) + L"\\Glass \u03bb";
+  std::wstring onlyColour = quoted(Widen(dir.File("colour only")));
+  for (const char* folder : {"made", "colour only"})
+    ASSERT_TRUE(CreateDirectoryA(dir.File(folder).c_str(), nullptr));
+  Write("made\\Bumpmap.png", tinted);
+  Write("made\\Color.png", rippled);
+  Write("colour only\\Color.png", tinted);
+  ASSERT_TRUE(MoveFileW(Widen(dir.File("made")).c_str(), glass.c_str()));
   const std::vector<std::tuple<std::wstring, Picture, Picture>> cases = {
-      {L"\"" + Widen(dir.File("no such folder")) + L"\"", none, none},
-      {L"\"" + Widen(dir.File("Bumpmap.png")) + L"\"", none, none},
+      {quoted(glass), tinted, rippled},
+      {quoted(Widen(dir.File("no such folder"))), none, none},
+      {quoted(Widen(dir.File("Bumpmap.png"))), none, none},
       {L"\"\"", none, none},
       {onlyColour + L" " + onlyColour, none, none},
-      {onlyColour, none, colour}};
+      {onlyColour, none, tinted}};
   for (const auto& [arguments, bumpSeen, colourSeen] : cases) {
     SCOPED_TRACE(std::string(arguments.begin(), arguments.end()));
     std::tie(bump, colour) = std::make_pair(bumpSeen, colourSeen);
