@@ -482,6 +482,14 @@ TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {
   const LensEntry* cell = LensCell(100, 50);
   EXPECT_EQ(std::make_tuple(cell->sourceX, cell->sourceY, cell->redFactor, LensCell(3, 2)->sourceX),
             std::make_tuple(94.0f, 44.0f, 0.0f, 0.0f));
+  // A folder named on the command line is made current, and nothing of the line's parsing kept.
+  EXPECT_TRUE(ChooseLensFolder(L"Lunetrix.exe"));
+  int blocks = HeapBusyBlocks(GetProcessHeap());
+  EXPECT_TRUE(ChooseLensFolder(L"Lunetrix.exe \"C:\\windows\""));
+  EXPECT_EQ(HeapBusyBlocks(GetProcessHeap()), blocks);
+  char current[MAX_PATH] = "";
+  GetCurrentDirectoryA(MAX_PATH, current);
+  EXPECT_STREQ(current, "C:\\windows");
 }
 
 }  // namespace
