@@ -37,8 +37,8 @@ static bool FocusKeepsPlainTab(void) {
 
 HACCEL WindowGetAccelerators(HWND active) {
   if (FocusKeepsPlainTab()) return nullptr;
-  int32_t number = WindowNumberOf(active);
-  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
+  int32_t number;
+  WindowRecord* record = WindowRecordOf(active, &number);
   return record != nullptr ? record->acceleratorTable : nullptr;
 }
 

@@ -103,28 +103,36 @@ inline SizingState* SizingStateGet(void) {
 // the wine server, while GetWindowLongA of a window of this process is answered in the process.
 // Marks window as runtime window number, or (number -1) unmarks it.
 void WindowMark(HWND window, int32_t number);
-// The number of the runtime window that window is, or -1. Any window may carry any user data
-// (another thread's or another program's): it counts only when that number's record names the
-// very window.
-inline int32_t WindowNumberOf(HWND window) {
-  int32_t number = static_cast<int32_t>(GetWindowLongA(window, GWL_USERDATA)) - 1;
-  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
-  return record != nullptr && record->handle == window ? number : -1;
+// The record of the runtime window that window is, its number in *number; null and -1 for any
+// other window. Any window may carry any user data (another thread's or another program's): it
+// counts only when that number's record names the very window.
+inline WindowRecord* WindowRecordOf(HWND window, int32_t* number) {
+  *number = static_cast<int32_t>(GetWindowLongA(window, GWL_USERDATA)) - 1;
+  WindowRecord* record = *number == -1 ? nullptr : WindowFind(*number);
+  if (record == nullptr || record->handle != window) *number = -1;
+  return *number == -1 ? nullptr : record;
 }
-// The window a message or a control belongs to: the nearest from window upwards that carries a
-// window number, and that number; with none, number -1 and the topmost ancestor.
+// The number of the runtime window that window is, or -1.
+inline int32_t WindowNumberOf(HWND window) {
+  int32_t number;
+  WindowRecordOf(window, &number);
+  return number;
+}
+// The window a message or a control belongs to: the nearest from window upwards that is a runtime
+// window, its number and record; with none, the topmost ancestor, number -1 and no record.
 struct RuntimeWindow {
   HWND window;
   int32_t number;
+  WindowRecord* record;
 };
 inline RuntimeWindow FindRuntimeWindow(HWND window) {
   HWND last = window;
   for (HWND w = window; w != nullptr; w = GetParent(w)) {
-    int32_t number = WindowNumberOf(w);
-    if (number != -1) return {w, number};
+    int32_t number;
+    if (WindowRecord* record = WindowRecordOf(w, &number)) return {w, number, record};
     last = w;
   }
-  return {last, -1};
+  return {last, -1, nullptr};
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -25,7 +25,7 @@ struct MessageTarget {
 static MessageTarget FindTarget(HWND hwnd) {
   RuntimeWindow found = FindRuntimeWindow(hwnd);
   if (found.number == -1) return {-1, nullptr, nullptr};
-  return {found.number, WindowFind(found.number), found.window};
+  return {found.number, found.record, found.window};
 }
 
 // The callback asked about target's messages: the window's own, else the thread's, else null.

@@ -261,10 +261,10 @@ static void ReleaseDeadWindow(int32_t number) {
 }
 
 void WindowDestroyed(HWND window) {
-  int32_t number = WindowNumberOf(window);
-  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
+  int32_t number;
+  WindowRecord* record = WindowRecordOf(window, &number);
   // WindowClose unmarks a window before it destroys it: its windows do not come here.
-  if (record == nullptr || record->handle != window) return;
+  if (record == nullptr) return;
   WindowMark(window, -1);
   if (RemovePropA(window, DropAcceptProperty) != nullptr) RevokeDragDrop(window);
   bool ownClass = record->mdiClient == nullptr;
