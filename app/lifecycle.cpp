@@ -10,6 +10,16 @@
 
 AppState app;
 
+// Gives the window the client size it was opened with, its outer top-left corner staying.
+static void KeepClientSize(HWND window) {
+  RECT outer, client;
+  if (!GetWindowRect(window, &outer) || !GetClientRect(window, &client)) return;
+  int32_t wider = ClientWidth - client.right, taller = ClientHeight - client.bottom;
+  if (wider != 0 || taller != 0)
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + wider,
+                 outer.bottom - outer.top + taller, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Opens the window with its display image and image gadget, and makes it layered; returns 0.
 static int32_t SetUpWindow(void) {
   app.mainWindow = WindowOpen(-1, WindowLeft, WindowTop, ClientWidth, ClientHeight, "Lunetrix",
@@ -25,6 +35,9 @@ static int32_t SetUpWindow(void) {
   // own screen copies.
   SetWindowLongA(window, GWL_EXSTYLE, WS_EX_LAYERED);
   SetLayeredWindowAttributes(window, 0, 255, LWA_ALPHA);
+  // On a monitor whose scale is not the system's, Windows draws the new window's frame at that
+  // monitor's scale, while it was sized at the system's.
+  KeepClientSize(window);
   return 0;
 }
 
@@ -41,31 +54,70 @@ POINT ViewPlace(int32_t outerLeft, int32_t outerTop) {
   return place;
 }
 
-// Gives the window the client size it was opened with, its outer top-left corner staying.
-static void KeepClientSize(HWND window) {
-  RECT outer, client;
-  if (!GetWindowRect(window, &outer) || !GetClientRect(window, &client)) return;
-  int32_t wider = ClientWidth - client.right, taller = ClientHeight - client.bottom;
-  if (wider != 0 || taller != 0)
-    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + wider,
-                 outer.bottom - outer.top + taller, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+// Draws the window's frame anew where it stands: the new frame's WM_WINDOWPOSCHANGED then
+// fits the client area back to its size.
+static void Reframe(HWND window) {
+  SetWindowPos(window, nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
-// NOTE: a per-monitor aware window moved to a monitor of another scale gets WM_DPICHANGED with
-// a suggested rectangle, and its frame is drawn at the new scale from then on. The lens is 500 ×
-// 200 pixels of the screen at every scale, so the window takes only the suggested top-left
-// corner and keeps its client area in screen pixels: the frame is measured anew where the window
-// now stands (SWP_FRAMECHANGED) and the outer size follows it. A rectangle that is not this
-// process's readable memory (any program may send the message) leaves the window where it is.
+// NOTE: Windows 10 1703 and later ask a per-monitor-v2 window that is dragged onto a monitor of
+// another scale which outer size it wants there (WM_GETDPISCALEDSIZE), then send WM_DPICHANGED
+// with a rectangle of that size placed to keep the cursor's grip on the caption. Unanswered,
+// Windows scales the window linearly and places the larger rectangle for that size. The answer
+// keeps the client area 520 × 220 at the new DPI. Windows 7 and 8 lack AdjustWindowRectExForDpi
+// and never send the message. A SIZE that is not this process's writable memory gets no answer.
+constexpr UINT GetDpiScaledSizeMessage = 0x02E4;  // WM_GETDPISCALEDSIZE, Windows 10 1703 on
+
+static LRESULT AnswerScaledSize(HWND window, WPARAM dpi, LPARAM lParam) {
+  typedef BOOL(WINAPI * AdjustForDpi)(RECT*, DWORD, BOOL, DWORD, UINT);
+  auto adjust = reinterpret_cast<AdjustForDpi>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "AdjustWindowRectExForDpi")));
+  auto* size = reinterpret_cast<SIZE*>(lParam);
+  RECT outer = {0, 0, ClientWidth, ClientHeight};
+  if (adjust == nullptr || !MemoryWritable(size, sizeof *size) ||
+      !adjust(&outer, GetWindowLongA(window, GWL_STYLE), FALSE, GetWindowLongA(window, GWL_EXSTYLE),
+              static_cast<UINT>(dpi)))
+    return FALSE;
+  *size = SIZE{outer.right - outer.left, outer.bottom - outer.top};
+  return TRUE;
+}
+
+// The window takes the rectangle WM_DPICHANGED suggests, place and size, with the frame of the
+// new scale; a rectangle from a sender that asked nothing first is then fitted to the client
+// area, its top-left corner staying. A rectangle that is not this process's readable memory
+// (any program may send the message) leaves the window where it is.
 static void FollowScaleChange(HWND window, LPARAM lParam) {
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-  RECT outer;
-  if (!GetWindowRect(window, &outer)) return;
-  POINT corner = {outer.left, outer.top};
-  if (MemoryReadable(suggested, sizeof *suggested)) corner = {suggested->left, suggested->top};
-  SetWindowPos(window, nullptr, corner.x, corner.y, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-  KeepClientSize(window);
+  if (MemoryReadable(suggested, sizeof *suggested))
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left, suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  else
+    Reframe(window);
+}
+
+// NOTE: the view is 500 × 200 screen pixels, so the client area keeps 520 × 220 whatever frame is
+// drawn around it: a monitor's scale, a theme, a caption size or a style changes the frame, and
+// the new frame's WM_WINDOWPOSCHANGED fits the client area back. A theme, a setting or a style
+// takes effect on the frame only when it is drawn anew, which the window asks for at once.
+static void KeepClientArea(HWND window, UINT message, LPARAM lParam) {
+  switch (message) {
+    case WM_DPICHANGED: {
+      FollowScaleChange(window, lParam);
+      break;
+    }
+    case WM_THEMECHANGED:
+    case WM_SETTINGCHANGE:
+    case WM_STYLECHANGED: {
+      Reframe(window);
+      break;
+    }
+    case WM_WINDOWPOSCHANGED: {
+      if (FrameChanged(message, lParam)) KeepClientSize(window);
+      break;
+    }
+  }
 }
 
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -76,8 +128,10 @@ LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM l
     POINT place = ViewPlace(next->left, next->top);
     RenderFrame(place.x, place.y);
   }
-  if (message == WM_DPICHANGED && window == WindowGetHandle(app.mainWindow))
-    FollowScaleChange(window, lParam);
+  if (window == WindowGetHandle(app.mainWindow)) {
+    if (message == GetDpiScaledSizeMessage) return AnswerScaledSize(window, wParam, lParam);
+    KeepClientArea(window, message, lParam);
+  }
   // What the message means for the frames is the renderer's to say.
   RenderWindowMessage(message, lParam);
   return ProcessDefaultEvents;
@@ -108,6 +162,10 @@ void StartLunetrix(void) {
 bool ChooseLensFolder(const wchar_t* commandLine) {
   int count = 0;  // stays 0 when the line cannot be split: read as no argument
   wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
+  // The backslash before a closing quote escapes it: "D:\" and "C:\My Lenses\" arrive as D:" and
+  // C:\My Lenses". No folder's name holds a quote, so a last one stands for that backslash.
+  size_t length = count == 2 ? wcslen(arguments[1]) : 0;
+  if (length > 0 && arguments[1][length - 1] == L'"') arguments[1][length - 1] = L'\\';
   // Explorer passes a folder dropped on the program as its one argument, quoted when it has
   // spaces; as Unicode, any folder's name arrives whole.
   bool chosen = count <= 1 || (count == 2 && arguments[1][0] != L'\0' &&
@@ -125,8 +183,25 @@ void PrepareLunetrix(bool withPictures) {
   EventSetCallback(MoveCallback);
 }
 
+// The current folder, in a LocalAlloc block; null when it cannot be had.
+static wchar_t* CurrentFolder(void) {
+  DWORD size = GetCurrentDirectoryW(0, nullptr);
+  auto* folder = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, size * sizeof(wchar_t)));
+  if (folder != nullptr && (size == 0 || GetCurrentDirectoryW(size, folder) >= size)) {
+    LocalFree(folder);
+    return nullptr;
+  }
+  return folder;
+}
+
 void LunetrixMain(void) {
+  // NOTE: Windows locks a process's current folder: while the program runs, it cannot be renamed,
+  // deleted or ejected. The lens folder is only read, and the program then goes back to the
+  // folder it was started in.
+  wchar_t* startFolder = CurrentFolder();
   PrepareLunetrix(ChooseLensFolder(GetCommandLineW()));
+  if (startFolder != nullptr) SetCurrentDirectoryW(startFolder);
+  LocalFree(startFolder);
   // Without a window no close request could ever end the loop: the program ends at once.
   if (app.mainWindow != 0) MainLoop();
   ScreenCaptureEnd();

@@ -54,7 +54,10 @@ void StartLunetrix(void);
 // now (a frame changes size with the monitor's scale, the theme or the window's style).
 POINT ViewPlace(int32_t outerLeft, int32_t outerTop);
 // The window callback: renders a frame at the place a WM_MOVING rectangle announces, and keeps
-// the view 500 × 200 screen pixels when the window is told of a new scale (WM_DPICHANGED).
+// the client area 520 × 220 screen pixels whatever frame is drawn around it (a new scale, theme,
+// setting or style). It answers WM_GETDPISCALEDSIZE itself (TRUE with the outer size wanted at
+// the new DPI, FALSE for a SIZE it cannot write) and lets every other message go on
+// (ProcessDefaultEvents).
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // pictures.cpp: picture loading and scaling.
@@ -107,6 +110,9 @@ void RenderViewDisturbed(void);
 // What a message of the window means for the frames: RenderViewDisturbed for any that may have
 // painted over the view or moved it inside the window.
 void RenderWindowMessage(UINT message, LPARAM lParam);
+// Is the message a WM_WINDOWPOSCHANGED whose frame changed? Its record is read only from this
+// process's readable memory.
+bool FrameChanged(UINT message, LPARAM lParam);
 // The frames RenderFrame has made: render.cpp counts them, cost_bench reads them from outside.
 struct FrameCounts {
   uint32_t drawn;    // frames refracted and shown

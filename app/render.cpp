@@ -79,17 +79,19 @@ static bool DrawnFromCaptureBuffer(void) {
 
 void RenderViewDisturbed(void) { drawn.valid = false; }
 
+bool FrameChanged(UINT message, LPARAM lParam) {
+  auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);
+  return message == WM_WINDOWPOSCHANGED && MemoryReadable(position, sizeof *position) &&
+         (position->flags & SWP_FRAMECHANGED) != 0;
+}
+
 void RenderWindowMessage(UINT message, LPARAM lParam) {
   // The window has no WS_CLIPCHILDREN: its own painting covers the view, which a frame that
-  // would not change could otherwise leave so; and a frame of another size moves the view. A
-  // WM_WINDOWPOSCHANGED's record is read only from this process's readable memory.
-  auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);
-  bool frameChanged = message == WM_WINDOWPOSCHANGED &&
-                      MemoryReadable(position, sizeof *position) &&
-                      (position->flags & SWP_FRAMECHANGED) != 0;
-  if (frameChanged || message == WM_ERASEBKGND || message == WM_PAINT || message == WM_NCPAINT ||
-      message == WM_SYSCOLORCHANGE || message == WM_THEMECHANGED || message == WM_SETTINGCHANGE ||
-      message == WM_DISPLAYCHANGE || message == WM_DPICHANGED || message == WM_STYLECHANGED)
+  // would not change could otherwise leave so; and a frame of another size moves the view.
+  if (FrameChanged(message, lParam) || message == WM_ERASEBKGND || message == WM_PAINT ||
+      message == WM_NCPAINT || message == WM_SYSCOLORCHANGE || message == WM_THEMECHANGED ||
+      message == WM_SETTINGCHANGE || message == WM_DISPLAYCHANGE || message == WM_DPICHANGED ||
+      message == WM_STYLECHANGED)
     RenderViewDisturbed();
 }
 

@@ -51,22 +51,33 @@ void* MemoryAlloc(int32_t size) {
   return HeapAlloc(MemoryHeap, HEAP_ZERO_MEMORY, static_cast<SIZE_T>(size));
 }
 
-bool MemoryReadable(const void* address, int32_t size) {
+// Are the bytes committed, unguarded memory whose every region has one of the protections?
+static bool MemoryHasAccess(const void* address, int32_t size, DWORD protections) {
   if (address == nullptr || size <= 0) return false;
   auto at = reinterpret_cast<uintptr_t>(address);
   uintptr_t end = at + static_cast<uint32_t>(size);
   if (end < at) return false;
-  const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
-                         PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
   // One region at a time: a range may span regions of different protection.
   while (at < end) {
     MEMORY_BASIC_INFORMATION region;
     if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0) return false;
-    if (region.State != MEM_COMMIT || (region.Protect & readable) == 0 ||
+    if (region.State != MEM_COMMIT || (region.Protect & protections) == 0 ||
         (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0)
       return false;
     at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
     if (at == 0) break;  // the region reaches the top of the address space
   }
   return true;
+}
+
+bool MemoryReadable(const void* address, int32_t size) {
+  return MemoryHasAccess(address, size,
+                         PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                             PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY);
+}
+
+bool MemoryWritable(void* address, int32_t size) {
+  return MemoryHasAccess(address, size,
+                         PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE |
+                             PAGE_EXECUTE_WRITECOPY);
 }

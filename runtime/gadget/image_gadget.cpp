@@ -68,8 +68,10 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
   if (control == nullptr) return 0;  // the gadget under the number, if any, stays as it was
   // The gadget that holds the number goes only now that its successor exists, and here rather
   // than in the table's free callback under its lock, where the callbacks of its destruction
-  // would hold up every other thread.
-  HWND previous = number >= 0 ? GadgetGetHandle(number) : nullptr;
+  // would hold up every other thread. Only a number below the table's capacity is a slot: any
+  // other is refused or fresh, and a live dynamic gadget it may name stays.
+  bool slot = number >= 0 && number < __atomic_load_n(&GadgetTable->capacity, __ATOMIC_ACQUIRE);
+  HWND previous = slot ? GadgetGetHandle(number) : nullptr;
   if (previous != nullptr) DestroyWindow(previous);
   staticClassProc = reinterpret_cast<WNDPROC>(
       SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ImageGadgetProc)));

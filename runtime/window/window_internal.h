@@ -98,19 +98,30 @@ inline WindowThreadState* WindowThreadStateGet(void) {
 inline SizingState* SizingStateGet(void) {
   return static_cast<SizingState*>(ThreadDataGet(SizingThreadSlice));
 }
-// A runtime window carries its number + 1 twice: in "XR_WindowID", for other programs, and in
-// GWLP_USERDATA, for the runtime's own look-ups. NOTE: under Wine every GetPropA is a request to
-// the wine server, while GetWindowLongA of a window of this process is answered in the process.
-// Marks window as runtime window number, or (number -1) unmarks it.
+// A runtime window carries its number + 1 twice: in "XR_WindowID", for other programs and as the
+// fallback, and in GWLP_USERDATA, for the runtime's own look-ups. NOTE: under Wine every GetPropA
+// is a request to the wine server, while GetWindowLongA of a window of this process is answered
+// in the process. Marks window as runtime window number, or (number -1) unmarks it.
 void WindowMark(HWND window, int32_t number);
+// The record of open window number when it is window's own, else null.
+inline WindowRecord* WindowRecordNaming(HWND window, int32_t number) {
+  WindowRecord* record = number == -1 ? nullptr : WindowFind(number);
+  return record != nullptr && record->handle == window ? record : nullptr;
+}
 // The record of the runtime window that window is, its number in *number; null and -1 for any
-// other window. Any window may carry any user data (another thread's or another program's): it
-// counts only when that number's record names the very window.
+// other window. Any window may carry any user data and property (another thread's or another
+// program's): a number counts only when its record names the very window. The user data is the
+// program's too (Win32 leaves it to whoever made the window): when it names no such record, the
+// property is asked.
 inline WindowRecord* WindowRecordOf(HWND window, int32_t* number) {
   *number = static_cast<int32_t>(GetWindowLongA(window, GWL_USERDATA)) - 1;
-  WindowRecord* record = *number == -1 ? nullptr : WindowFind(*number);
-  if (record == nullptr || record->handle != window) *number = -1;
-  return *number == -1 ? nullptr : record;
+  WindowRecord* record = WindowRecordNaming(window, *number);
+  if (record == nullptr && window != nullptr) {
+    *number = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropA(window, WindowIdProperty))) - 1;
+    record = WindowRecordNaming(window, *number);
+  }
+  if (record == nullptr) *number = -1;
+  return record;
 }
 // The number of the runtime window that window is, or -1.
 inline int32_t WindowNumberOf(HWND window) {

@@ -485,7 +485,7 @@ TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {
   // A folder named on the command line is made current, and nothing of the line's parsing kept.
   EXPECT_TRUE(ChooseLensFolder(L"Lunetrix.exe"));
   int blocks = HeapBusyBlocks(GetProcessHeap());
-  EXPECT_TRUE(ChooseLensFolder(L"Lunetrix.exe \"C:\\windows\""));
+  EXPECT_TRUE(ChooseLensFolder(L"Lunetrix.exe \"C:\\windows\\\""));  // as "C:\windows\"
   EXPECT_EQ(HeapBusyBlocks(GetProcessHeap()), blocks);
   char current[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, current);

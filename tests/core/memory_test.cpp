@@ -52,8 +52,8 @@ TEST(MemoryAlloc, GivesZeroedBlocksFromMemoryHeap) {
   EXPECT_EQ(small[0], 0);
 }
 
-// What guards other programs' pointers: every byte of the range must lie in committed, readable,
-// unguarded memory, across as many regions as the range spans.
+// What guards other programs' pointers: every byte of the range must lie in committed, readable
+// (for a reply, writable), unguarded memory, across as many regions as the range spans.
 TEST(MemoryReadable, EveryByteMustBeCommittedReadableAndUnguarded) {
   // Pages: read-write, read-only, guard, read-write, then one only reserved.
   auto* base = static_cast<uint8_t*>(VirtualAlloc(nullptr, 5 * 4096, MEM_RESERVE, PAGE_NOACCESS));
@@ -61,17 +61,20 @@ TEST(MemoryReadable, EveryByteMustBeCommittedReadableAndUnguarded) {
   for (int page = 0; page < 4; ++page)
     ASSERT_NE(VirtualAlloc(base + page * 4096, 4096, MEM_COMMIT, kinds[page]), nullptr);
   const int32_t rect = sizeof(RECT);
-  const std::vector<std::tuple<const char*, const uint8_t*, int32_t, bool>> cases = {
-      {"a read-write page, whole", base, 4096, true},
-      {"a range across it and the read-only page", base + 4096 - 8, 16, true},
-      {"a guard page", base + 2 * 4096, 4, false},
-      {"a range running on into the guard page", base + 2 * 4096 - 8, 9, false},
-      {"a reserved page after a committed one", base + 4 * 4096, 4, false},
-      {"a RECT ending one byte into the reserved page", base + 4 * 4096 - rect + 1, rect, false},
-      {"the RECT a byte earlier", base + 4 * 4096 - rect, rect, true},
-      {"null", nullptr, 4, false}, {"no bytes", base, 0, false},
-      {"past the top of the address space", reinterpret_cast<uint8_t*>(0xFFFFFFF0), 32, false}};
-  for (auto [what, at, size, readable] : cases) EXPECT_EQ(MemoryReadable(at, size), readable) << what;
+  const std::vector<std::tuple<const char*, uint8_t*, int32_t, bool, bool>> cases = {
+      {"a read-write page, whole", base, 4096, true, true},
+      {"a range across it and the read-only page", base + 4096 - 8, 16, true, false},
+      {"a guard page", base + 2 * 4096, 4, false, false},
+      {"a range running on into the guard page", base + 2 * 4096 - 8, 9, false, false},
+      {"a reserved page after a committed one", base + 4 * 4096, 4, false, false},
+      {"a RECT ending one byte into the reserved page", base + 4 * 4096 - rect + 1, rect, false, false},
+      {"the RECT a byte earlier", base + 4 * 4096 - rect, rect, true, true},
+      {"null", nullptr, 4, false, false}, {"no bytes", base, 0, false, false},
+      {"past the top of the address space", reinterpret_cast<uint8_t*>(0xFFFFFFF0), 32, false, false}};
+  for (auto [what, at, size, readable, writable] : cases) {
+    EXPECT_EQ(MemoryReadable(at, size), readable) << what;
+    EXPECT_EQ(MemoryWritable(at, size), writable) << what;
+  }
   VirtualFree(base, 0, MEM_RELEASE);
 }
 

@@ -40,11 +40,15 @@ Picture BackdropUnder(const RECT& rect) {
 
 Lunetrix::Lunetrix(const std::string& directory, const std::string& exe,
                    const std::wstring& arguments) {
+  wchar_t full[MAX_PATH] = L"";
+  GetFullPathNameW(Widen(directory).c_str(), MAX_PATH, full, nullptr);  // backslashes only
+  startFolder_ = full;
+  if (startFolder_.size() > 3 && startFolder_.back() == L'\\') startFolder_.pop_back();
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   std::wstring command = L"\"" + Widen(exe) + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
   if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      Widen(directory).c_str(), &startup, &process_))
+                      startFolder_.c_str(), &startup, &process_))
     process_ = PROCESS_INFORMATION{};
 }
 
@@ -70,40 +74,55 @@ HWND Lunetrix::WaitForWindow() {
   return window_;
 }
 
-// NOTE: the thread runs a few instructions written into the program beside the rectangle: push
-// the four arguments, call SendMessageA, return. System DLLs lie at the same address in every
-// process of a session (on Windows since boot, under Wine at their preferred base), so the
-// test's own address of SendMessageA is the program's.
-bool Lunetrix::SendFromInside(UINT message, WPARAM wParam, const RECT& rect) {
-  struct __attribute__((packed)) Thunk {
-    RECT rect;
-    uint8_t pushes[4][5];  // 0x68 and a 32-bit value: lParam, wParam, message, window
-    uint8_t call[10];      // mov eax, SendMessageA; call eax; ret 4
+// A handle or pointer as the 32-bit word a call inside another process takes.
+static uint32_t ToWord(const void* value) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value)); }
+
+// NOTE: the thread runs a few instructions written into the program after the data: push the
+// arguments, call the function, return its result as the thread's exit code. System DLLs lie at
+// the same address in every process of a session (on Windows since boot, under Wine at their
+// preferred base), so the test's own address of a function is the program's.
+std::optional<uint32_t> Lunetrix::CallInside(FARPROC function, std::vector<uint32_t> arguments,
+                                             int dataAt, void* data, size_t size) {
+  if (function == nullptr || arguments.size() > 8) return std::nullopt;
+  size_t dataBytes = (size + 7) & ~size_t{7};
+  auto* remote = static_cast<uint8_t*>(VirtualAllocEx(process_.hProcess, nullptr, dataBytes + 64,
+                                                      MEM_COMMIT, PAGE_EXECUTE_READWRITE));
+  if (remote == nullptr) return std::nullopt;
+  if (dataAt >= 0) arguments[dataAt] = ToWord(remote);
+  std::vector<uint8_t> code;
+  auto emit = [&](uint8_t opcode, uint32_t value) {
+    code.push_back(opcode);
+    code.insert(code.end(), reinterpret_cast<uint8_t*>(&value), reinterpret_cast<uint8_t*>(&value) + 4);
   };
-  if (window_ == nullptr) return false;
-  auto* remote = static_cast<Thunk*>(VirtualAllocEx(process_.hProcess, nullptr, sizeof(Thunk),
-                                                    MEM_COMMIT, PAGE_EXECUTE_READWRITE));
-  if (remote == nullptr) return false;
-  Thunk thunk{rect, {}, {0xB8, 0, 0, 0, 0, 0xFF, 0xD0, 0xC2, 0x04, 0x00}};
-  const void* values[5] = {remote, reinterpret_cast<void*>(wParam),
-                           reinterpret_cast<void*>(static_cast<uintptr_t>(message)), window_,
-                           reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"),
-                                                                  "SendMessageA"))};
-  for (int i = 0; i < 4; ++i) {
-    thunk.pushes[i][0] = 0x68;
-    memcpy(&thunk.pushes[i][1], &values[i], 4);
-  }
-  memcpy(&thunk.call[1], &values[4], 4);
-  auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<uintptr_t>(remote) +
-                                                        offsetof(Thunk, pushes));
-  HANDLE thread = WriteProcessMemory(process_.hProcess, remote, &thunk, sizeof thunk, nullptr)
-                      ? CreateRemoteThread(process_.hProcess, nullptr, 0, start, nullptr, 0, nullptr)
-                      : nullptr;
-  bool sent = thread != nullptr &&
-              PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 10000);
+  for (size_t i = arguments.size(); i-- > 0;) emit(0x68, arguments[i]);  // push
+  emit(0xB8, ToWord(reinterpret_cast<void*>(function)));                 // mov eax, function
+  code.insert(code.end(), {0xFF, 0xD0, 0xC2, 0x04, 0x00});               // call eax; ret 4
+  bool written = WriteProcessMemory(process_.hProcess, remote, data, size, nullptr) &&
+                 WriteProcessMemory(process_.hProcess, remote + dataBytes, code.data(), code.size(), nullptr);
+  auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(remote + dataBytes);
+  HANDLE thread = written ? CreateRemoteThread(process_.hProcess, nullptr, 0, start, nullptr, 0, nullptr)
+                          : nullptr;
+  DWORD result = 0;
+  bool called = thread != nullptr &&
+                PumpUntil([&] { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }, 10000) &&
+                GetExitCodeThread(thread, &result);
   if (thread != nullptr) CloseHandle(thread);
-  if (sent) VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
-  return sent;
+  if (!called) return std::nullopt;  // the thread may still run: its memory stays
+  ReadProcessMemory(process_.hProcess, remote, data, size, nullptr);
+  VirtualFreeEx(process_.hProcess, remote, 0, MEM_RELEASE);
+  return result;
+}
+
+std::optional<uint32_t> Lunetrix::SendInside(UINT message, WPARAM wParam, void* record, size_t size) {
+  return CallInside(GetProcAddress(GetModuleHandleA("user32.dll"), "SendMessageA"),
+                    {ToWord(window_), message, wParam, 0}, 3, record, size);
+}
+
+std::wstring Lunetrix::CurrentFolder() {
+  wchar_t folder[1024] = L"";
+  auto length = CallInside(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentDirectoryW"),
+                           {1024, 0}, 1, folder, sizeof folder);
+  return length.value_or(0) < 1024 ? folder : L"";
 }
 
 HWND Lunetrix::Gadget() const {

@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "pixels.h"
 
@@ -33,15 +35,26 @@ class Lunetrix {
   // Asks the window to close and returns the exit code, or -1 if the process did not end.
   int64_t CloseAndWait();
   DWORD pid() const { return process_.dwProcessId; }
-  // Sends the main window a message whose lParam points to rect, from a thread inside the
-  // program, where the pointer is valid (the system passes no such pointer between processes);
-  // whether it was delivered.
-  bool SendFromInside(UINT message, WPARAM wParam, const RECT& rect);
+  // The folder it was started in, as GetCurrentDirectoryW names it.
+  const std::wstring& startFolder() const { return startFolder_; }
+  // Calls function, of a system DLL (at the same address in every process of a session), with
+  // the arguments on a thread inside the program; argument dataAt, if any, is the address of a
+  // copy there of the size bytes at data, read back once the call has returned. What the
+  // function returned, or nothing when it could not be called within 10 s.
+  std::optional<uint32_t> CallInside(FARPROC function, std::vector<uint32_t> arguments,
+                                     int dataAt = -1, void* data = nullptr, size_t size = 0);
+  // Sends the main window a message whose lParam points to the size bytes at record, from inside
+  // the program, where the pointer is valid (the system passes no such pointer between
+  // processes); record then holds what the window wrote. The message's result, or nothing.
+  std::optional<uint32_t> SendInside(UINT message, WPARAM wParam, void* record, size_t size);
+  // The program's current folder, asked inside it; empty when it cannot be asked.
+  std::wstring CurrentFolder();
   HANDLE process() const { return process_.hProcess; }
 
  private:
   PROCESS_INFORMATION process_{};
   HWND window_ = nullptr;
+  std::wstring startFolder_;
 };
 
 // The view that Lunetrix must show for a capture: computed here from the lens pictures by the

@@ -96,6 +96,10 @@ class Lens : public testing::Test {
     }
     std::string differences = WaitForView(program);
     EXPECT_EQ(differences, "");
+    // The lens folder was read, not held: the program is back in the folder it started in.
+    std::wstring current = program.CurrentFolder();
+    EXPECT_EQ(_wcsicmp(current.c_str(), program.startFolder().c_str()), 0)
+        << std::string(current.begin(), current.end());
     return differences.empty() ? window : nullptr;
   }
 
@@ -139,10 +143,34 @@ void DragByCaption(HWND window) {
   }, 15000)) << "window at " << after.left << "," << after.top;
 }
 
-// The view follows the window dragged by its caption, and the gadget when the frame changes
-// size: as on a monitor of another scale, the frame gets thicker (a sizing border) and Windows
-// sends WM_DPICHANGED with a suggested place; the window goes there with its client area as it
-// was, and is dragged again. Then the same with the frame as before.
+// The outer rectangle around client for window's styles at dpi, as the system computes it.
+bool OuterRectForDpi(RECT* client, HWND window, UINT dpi) {
+  typedef BOOL(WINAPI * AdjustForDpi)(RECT*, DWORD, BOOL, DWORD, UINT);  // Windows 10 1607 on
+  auto adjust = reinterpret_cast<AdjustForDpi>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("user32.dll"), "AdjustWindowRectExForDpi")));
+  return adjust != nullptr && adjust(client, GetWindowLongA(window, GWL_STYLE), FALSE,
+                                     GetWindowLongA(window, GWL_EXSTYLE), dpi);
+}
+
+// NOTE: Wine draws every frame at the system's scale, from the non-client metrics in force in the
+// program, and announces no change of them. Sets the program's sizing border width and caption
+// height, the rest as in metrics. Wine keeps them for the wine server's life: put them back.
+bool SetFrameMetrics(Lunetrix& program, NONCLIENTMETRICSW metrics, int border, int caption) {
+  metrics.iBorderWidth = border;
+  metrics.iCaptionHeight = caption;
+  return program.CallInside(GetProcAddress(GetModuleHandleA("user32.dll"), "SystemParametersInfoW"),
+                            {SPI_SETNONCLIENTMETRICS, sizeof metrics, 0, 0}, 2, &metrics,
+                            sizeof metrics).value_or(0) != 0;
+}
+
+// The view follows the window dragged by its caption, and the gadget when the frame changes:
+// - frames changed without a word from the program: a style, a setting, a theme, each taking
+//   the width, the height or both from the client area, which the window keeps 520 × 220;
+// - a drag onto monitors of another scale, message by message as Windows 10 sends it to a
+//   per-monitor-v2 window: WM_GETDPISCALEDSIZE asks the outer size wanted at the new DPI, then
+//   WM_DPICHANGED suggests a rectangle of that size placed so that the cursor keeps its grip on
+//   the caption, and the frame is drawn at the new scale from then on. Wine sends neither, so
+//   they come from inside the program.
 TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
   WriteLens();
   Lunetrix program(dir.path());
@@ -150,23 +178,74 @@ TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
   ASSERT_NE(window, nullptr);
   DragByCaption(window);
   EXPECT_EQ(WaitForView(program), "");
-  const LONG style = GetWindowLongA(window, GWL_STYLE);
-  for (LONG frame : {style | WS_THICKFRAME, style}) {
-    SCOPED_TRACE(frame == style ? "the frame as before" : "a thicker frame");
-    SetWindowLongA(window, GWL_STYLE, frame);
-    SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-    const RECT suggested = {150, 120, 150 + 790, 120 + 345};  // sized for 150 %: not taken
-    ASSERT_TRUE(program.SendFromInside(WM_DPICHANGED, MAKEWPARAM(144, 144), suggested));
-    RECT outer, client;
+  auto expectWindow = [&](RECT expected) {
+    RECT outer{}, client{};
     GetWindowRect(window, &outer);
     GetClientRect(window, &client);
-    EXPECT_EQ(std::make_tuple(outer.left, outer.top, client.right, client.bottom),
-              std::make_tuple(150L, 120L, 520L, 220L));
+    EXPECT_TRUE(EqualRect(&outer, &expected)) << outer.left << "," << outer.top << " "
+                                              << outer.right - outer.left << "x" << outer.bottom - outer.top;
+    EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(520L, 220L));
     EXPECT_EQ(WaitForView(program), "");
+  };
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  const int border = metrics.iBorderWidth, caption = metrics.iCaptionHeight;
+  std::shared_ptr<void> putBack(nullptr, [&](void*) { SetFrameMetrics(program, metrics, border, caption); });
+  const LONG style = GetWindowLongA(window, GWL_STYLE);
+  RECT before;
+  GetWindowRect(window, &before);
+  // What each change adds to the frame's width and height, which the window's outer size takes.
+  const int thicker = GetSystemMetrics(SM_CXFRAME) - GetSystemMetrics(SM_CXDLGFRAME);
+  const std::vector<std::tuple<const char*, LONG, int, UINT, SIZE>> frames = {
+      {"a vertical scroll bar", WS_VSCROLL, 0, WM_STYLECHANGED, {GetSystemMetrics(SM_CXVSCROLL), 0}},
+      {"a horizontal scroll bar", WS_HSCROLL, 0, WM_STYLECHANGED, {0, GetSystemMetrics(SM_CYHSCROLL)}},
+      {"a sizing border", WS_THICKFRAME, 0, WM_STYLECHANGED, {2 * thicker, 2 * thicker}},
+      {"a larger caption, a setting", 0, 9, WM_SETTINGCHANGE, {0, 9}},
+      {"a larger caption, a theme", 0, 9, WM_THEMECHANGED, {0, 9}}};
+  for (auto [what, added, larger, announce, growth] : frames) {
+    SCOPED_TRACE(what);
+    for (bool changed : {true, false}) {
+      if (added != 0) SetWindowLongA(window, GWL_STYLE, changed ? style | added : style);
+      if (larger != 0 && SetFrameMetrics(program, metrics, border, caption + larger * changed))
+        SendMessageA(window, announce, announce == WM_SETTINGCHANGE ? SPI_SETNONCLIENTMETRICS : 0, 0);
+      expectWindow({before.left, before.top, before.right + growth.cx * changed,
+                    before.bottom + growth.cy * changed});
+    }
+  }
+  // Wine's frame with a sizing border at 144 dpi (border 5, caption 28) is what it draws at 96
+  // with a border width of 2 and a caption of 27: it adds 3 to the one and 1 to the other. Wine
+  // computes a frame at any DPI from the metrics in force: the system's, when the size is asked.
+  SetWindowLongA(window, GWL_STYLE, style | WS_THICKFRAME);
+  const UINT GetDpiScaledSize = 0x02E4;
+  RECT outer = {0, 0, 520, 220};
+  for (UINT dpi : {144u, 96u}) {
+    SCOPED_TRACE(dpi);
+    RECT wanted = {0, 0, 520, 220};
+    ASSERT_TRUE(OuterRectForDpi(&wanted, window, dpi) && GetWindowRect(window, &outer));
+    SIZE size = {wanted.right - wanted.left, wanted.bottom - wanted.top}, asked = size;
+    ASSERT_TRUE(SetFrameMetrics(program, metrics, border, caption));
+    EXPECT_EQ(program.SendInside(GetDpiScaledSize, dpi, &asked, sizeof asked), 1u);
+    EXPECT_EQ(std::make_pair(asked.cx, asked.cy), std::make_pair(size.cx, size.cy));
+    ASSERT_TRUE(dpi == 96 || SetFrameMetrics(program, metrics, 2, 27));
+    // The grip, 150 and 10 pixels into the old rectangle, keeps its place on the screen.
+    LONG left = outer.left + 150 - 150 * size.cx / (outer.right - outer.left),
+         top = outer.top + 10 - 10 * size.cy / (outer.bottom - outer.top);
+    RECT suggested = {left, top, left + size.cx, top + size.cy};
+    ASSERT_TRUE(program.SendInside(WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &suggested, sizeof suggested));
+    expectWindow(suggested);
     DragByCaption(window);
     EXPECT_EQ(WaitForView(program), "");
   }
+  // A SIZE that is no memory of the program's gets no answer; a rectangle from a sender that
+  // asked nothing first gives its corner, and the client area keeps its size.
+  DWORD_PTR answer = 1;
+  SendMessageTimeoutA(window, GetDpiScaledSize, 144, 0x7FFFFFF0, SMTO_ABORTIFHUNG, 5000, &answer);
+  EXPECT_EQ(answer, 0u);
+  RECT unasked = {150, 120, 150 + 790, 120 + 345};
+  GetWindowRect(window, &outer);
+  ASSERT_TRUE(program.SendInside(WM_DPICHANGED, MAKEWPARAM(144, 144), &unasked, sizeof unasked));
+  expectWindow({150, 120, 150 + outer.right - outer.left, 120 + outer.bottom - outer.top});
   EXPECT_EQ(program.CloseAndWait(), 0);
 }
 
@@ -323,6 +402,7 @@ TEST_F(Lens, TheFolderOnTheCommandLineIsTheLens) {
   ASSERT_TRUE(MoveFileW(Widen(dir.File("made")).c_str(), glass.c_str()));
   const std::vector<std::tuple<std::wstring, Picture, Picture>> cases = {
       {quoted(glass), tinted, rippled},
+      {quoted(glass + L"\\"), tinted, rippled},
       {quoted(Widen(dir.File("no such folder"))), none, none},
       {quoted(Widen(dir.File("Bumpmap.png"))), none, none},
       {L"\"\"", none, none},

@@ -319,13 +319,17 @@ TEST_F(ImageGadget, ReusingANumberDestroysTheFirstControl) {
 }
 
 // A gadget that cannot be made leaves the one under its number as it was.
-TEST_F(ImageGadget, NoParentOrANumberBelowMinusOneMakesNoGadget) {
+TEST_F(ImageGadget, NoParentOrANumberThatCannotBeTakenMakesNoGadget) {
   int32_t image = PatternImage(50, 50);
   HANDLE bitmap = reinterpret_cast<HANDLE>(ImageGetHandle(image));
   EXPECT_EQ(ImageGadgetCreate(-7, 10, 10, 50, 50, bitmap), 0);
   HWND strays = FindWindowExA(native, nullptr, "Static", nullptr);
   EXPECT_EQ(strays, nullptr) << "a control without a number was left behind";
   HWND kept = reinterpret_cast<HWND>(ImageGadgetCreate(6, 10, 10, 50, 50, bitmap));
+  // A dynamic gadget's number passed as a table number is one the table cannot take.
+  int32_t dynamic = ImageGadgetCreate(-1, 10, 10, 50, 50, bitmap);
+  EXPECT_EQ(ImageGadgetCreate(dynamic, 10, 10, 50, 50, bitmap), 0);
+  EXPECT_TRUE(IsWindow(GadgetGetHandle(dynamic)));
   GadgetListSelect(nullptr);
   EXPECT_EQ(ImageGadgetCreate(-1, 10, 10, 50, 50, bitmap), 0);
   EXPECT_EQ(ImageGadgetCreate(6, 10, 10, 50, 50, bitmap), 0);

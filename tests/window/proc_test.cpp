@@ -36,9 +36,16 @@ TEST(WindowProc, DescendantsAndForeignWindowsFindTheirRuntimeWindowOrNone) {
   EXPECT_EQ(WindowMessageHandler(foreign, WM_CLOSE, 0, 0), 0);
   EXPECT_EQ(EventGetWindow(), -1);
   EXPECT_EQ(WindowMessageHandler(foreign, WM_SIZE, SIZE_RESTORED, 0), 1);
+  // The user data is the program's own: a runtime window whose user data it set stays one, and
+  // its record goes with it.
+  SetWindowLongA(window, GWL_USERDATA, 0x5A5A);
+  EXPECT_EQ(WindowMessageHandler(window, WM_MOVE, 0, 0), 0);
   DrainEvents();
-  ExpectSequence({Ev(CloseRequest, number)});  // a foreign close queues nothing
+  // A foreign close queues nothing.
+  ExpectSequence({Ev(CloseRequest, number), Ev(WindowMoved, number)});
   DestroyWindow(foreign);
+  DestroyWindow(window);
+  EXPECT_EQ(WindowGetHandle(number), nullptr);
 }
 
 TEST(WindowProc, TheCallbackSeesEveryMessageFirstAndItsResultEndsTheMessage) {

@@ -54,6 +54,8 @@ void* MemoryAlloc(int32_t size);
 // For a pointer that arrived in a message another process may have sent: it is read only when
 // this says yes. False for null and for a size of 0 or below.
 bool MemoryReadable(const void* address, int32_t size);
+// As MemoryReadable, for bytes a reply is written into: every byte may also be written.
+bool MemoryWritable(void* address, int32_t size);
 
 // ---------------------------------------------------------------------------------------------
 // Linked blocks
