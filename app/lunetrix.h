@@ -1,12 +1,12 @@
 // Lunetrix: the application's own state and procedures around the lens, grouped by the file
-// that defines them (start-up and the window, picture loading, pixel transfers, screen capture
-// and rendering).
+// that defines them.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
 #include "lens.h"
+#include "screen_capture.h"
 #include "startup.h"
 
 // The window's geometry and the loop's wait, as lifecycle.cpp opens and runs them.
@@ -40,11 +40,10 @@ extern AppState app;
 // argument, or one folder that could be made current), false for any other argument (a missing
 // folder, a file, an empty argument, more than one), which leaves the current directory as it was.
 bool ChooseLensFolder(const wchar_t* commandLine);
-// Everything the program does before its main loop: StartLunetrix, the screen copy, the window,
-// the lens table from "Bumpmap.png" and "Color.png" in the current directory (withPictures
-// false: as without either picture), and MoveCallback. Under Wine the screen is first copied
-// here, before the window is shown: whatever is to lie beneath the window must be on the screen
-// by then.
+// Everything the program does before its main loop: StartLunetrix, the screen copy (before the
+// window is shown: what is to lie beneath it must be on the screen by then), the window, the
+// lens table from "Bumpmap.png" and "Color.png" in the current directory (withPictures false:
+// as without either picture), and MoveCallback.
 void PrepareLunetrix(bool withPictures = true);
 // The first part of PrepareLunetrix, all the lens needs without a window: the application's
 // variables cleared, the runtime started, the pixel buffers and the lens table allocated.
@@ -76,39 +75,18 @@ void PixelTransferInit(void);
 int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
 int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 
-// screen_capture.cpp: the screen beneath the program's window, for any caller that names it.
-
-// Copies the screen rectangle (x, y, width, height) beneath the program's window into the display
-// image at (0, 0); returns 0. The next frame is then drawn in full.
-int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
-// Prepares the screen copy; call it before the program's window is first shown.
-void ScreenCaptureInit(void);
-// Gives back what ScreenCaptureInit made; copies then come straight from the screen.
-void ScreenCaptureEnd(void);
-// Copies the screen rectangle (x, y, width, height) into target at (0, 0) as it lies beneath
-// ownWindow, the program's own window (which a plain screen copy under Wine would show): first
-// ScreenCaptureRefresh, then ScreenCaptureTake.
-void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,
-                       HWND ownWindow);
-// Makes what a copy of the rectangle takes up to date with the screen beneath ownWindow. Returns
-// the screen copy's version: two copies of one rectangle taken at the same non-zero version
-// hold the same pixels. 0 when it cannot tell (on Windows the copy is the live screen).
-uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t height,
-                              HWND ownWindow);
-// Copies the rectangle, as the last refresh left it, into target at (0, 0).
-void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height);
-
 // render.cpp: one frame of the view, in named steps.
 
 // Captures the 500 × 200 screen area at (x, y), refracts it and shows it; returns 0. A frame
 // that would look like the last drawn one is skipped and leaves the view as it is. Without the
 // pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);
-// Something may have painted over the view (the window was erased or repainted, the colours
-// changed) or moved it (the frame changed size): the next frame is drawn in full.
-void RenderViewDisturbed(void);
-// What a message of the window means for the frames: RenderViewDisturbed for any that may have
-// painted over the view or moved it inside the window.
+// Copies the screen rectangle (x, y, width, height) beneath the program's window into the display
+// image at (0, 0); returns 0. The next frame is then drawn in full.
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
+// What a message of the window means for the frames: the next frame is drawn in full after any
+// that may have painted over the view (the window was erased or repainted, the colours changed)
+// or moved it inside the window (the frame changed size).
 void RenderWindowMessage(UINT message, LPARAM lParam);
 // Is the message a WM_WINDOWPOSCHANGED whose frame changed? Its record is read only from this
 // process's readable memory.

@@ -5,7 +5,8 @@
 // refracted picture, which the gadget shows; between frames only RenderFrame writes either (the
 // table build fills captureBuffer before the first frame, and a new table draws the next frame
 // in full). The screen is copied into a capture surface of the renderer's own, so the display
-// image never holds a raw capture, and a repaint for any other reason shows the lens.
+// image holds a raw capture only after CaptureScreen (then the next frame is drawn in full),
+// and a repaint for any other reason shows the lens.
 //
 // So a frame whose capture equals captureBuffer byte for byte, at the same lens, would
 // reproduce the display image pixel for pixel: it ends after the copy, without refraction,
@@ -77,7 +78,17 @@ static bool DrawnFromCaptureBuffer(void) {
          GadgetGetState(app.imageGadget) == ImageGetHandle(app.displayImage);
 }
 
-void RenderViewDisturbed(void) { drawn.valid = false; }
+// Something may have painted over the view or moved it: the next frame is drawn in full.
+static void RenderViewDisturbed(void) { drawn.valid = false; }
+
+int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height) {
+  HDC target = DrawingBegin(ImageDrawingOutput(app.displayImage));
+  if (target != nullptr)
+    ScreenCaptureCopy(target, x, y, width, height, WindowGetHandle(app.mainWindow));
+  DrawingEnd();
+  RenderViewDisturbed();  // the display image holds a raw copy now, not the drawn frame
+  return 0;
+}
 
 bool FrameChanged(UINT message, LPARAM lParam) {
   auto* position = reinterpret_cast<const WINDOWPOS*>(lParam);

@@ -11,11 +11,9 @@
 // The cache also says when a copy cannot have changed: its version counts the refreshes that
 // read the screen, so two copies of one rectangle at the same version hold the same pixels.
 // While the window stands still nothing beneath it is read again, and the version stays.
-#include <initializer_list>
+#include "screen_capture.h"
 
-#include "image.h"
-#include "lunetrix.h"
-#include "window.h"
+#include <initializer_list>
 
 struct ScreenCache {
   bool active;         // running on Wine: copies come through the cache
@@ -98,13 +96,4 @@ void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
                        HWND ownWindow) {
   ScreenCaptureRefresh(x, y, width, height, ownWindow);
   ScreenCaptureTake(target, x, y, width, height);
-}
-
-int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height) {
-  HDC target = DrawingBegin(ImageDrawingOutput(app.displayImage));
-  if (target != nullptr)
-    ScreenCaptureCopy(target, x, y, width, height, WindowGetHandle(app.mainWindow));
-  DrawingEnd();
-  RenderViewDisturbed();  // the display image holds a raw copy now, not the drawn frame
-  return 0;
 }

@@ -8,32 +8,41 @@
 #include "image.h"
 #include "window.h"
 
-// CoreStart first: it makes MainHeap, which every later step allocates from. The drawing
-// library's registration of per-thread data is the first, and starts ThreadWatcher.
+// One step of the runtime's start-up, and the end step that undoes it.
+struct RuntimeStep {
+  uint32_t part;       // the part it belongs to
+  void (*start)(void);
+  void (*end)(void);   // or null
+};
+
+// The steps in the runtime's order. CoreStart first: it makes MainHeap, which every later step
+// allocates from; CoreEnd, last to end, destroys it. The drawing library's registration of
+// per-thread data is the first, and starts ThreadWatcher.
+static const RuntimeStep RuntimeSteps[] = {
+    {RuntimeCore, [] { CoreStart(); }, CoreEnd},
+    {RuntimeCore, [] { StringInit(); }, nullptr},
+    {RuntimeCore, [] { BlockHeapInit(); }, BlockHeapEnd},
+    {RuntimeImage, DrawingLibraryInit, nullptr},
+    {RuntimeWindow, WindowSystemInit, WindowSystemEnd},
+    {RuntimeWindow, GadgetTableInit, nullptr},
+    {RuntimeGadgets, GadgetLibraryInit, nullptr},
+    {RuntimeImage, DecoderListReset, nullptr},
+    {RuntimeImage, ImageLibraryInit, ImageFreeAll},
+    {RuntimeCore, [] { MemoryInit(); }, MemoryEnd},
+    {RuntimeImage, PngDecoderRegister, PngDecoderEnd},
+};
+constexpr int32_t RuntimeStepCount = sizeof RuntimeSteps / sizeof RuntimeSteps[0];
+
+static uint32_t startedParts;  // what StartRuntime started, for EndRuntime
+
 void StartRuntime(uint32_t parts) {
-  if (parts & RuntimeCore) {
-    CoreStart();
-    StringInit();
-    BlockHeapInit();
-  }
-  if (parts & RuntimeImage) DrawingLibraryInit();
-  if (parts & RuntimeWindow) WindowSystemInit();
-  if (parts & RuntimeGadgets) GadgetLibraryInit();
-  else if (parts & RuntimeGadgetTableAlone) GadgetTableInit();
-  if (parts & RuntimeImage) {
-    DecoderListReset();
-    ImageLibraryInit();
-  }
-  if (parts & RuntimeCore) MemoryInit();
-  if (parts & RuntimeImage) PngDecoderRegister();
+  startedParts = parts;
+  for (const RuntimeStep& step : RuntimeSteps)
+    if (parts & step.part) step.start();
 }
 
-// CoreEnd last: it destroys MainHeap and ends the process.
 void EndRuntime(void) {
-  MemoryEnd();
-  ImageFreeAll();
-  PngDecoderEnd();
-  WindowSystemEnd();
-  BlockHeapEnd();
-  CoreEnd();
+  for (int32_t i = RuntimeStepCount - 1; i >= 0; --i)
+    if ((startedParts & RuntimeSteps[i].part) && RuntimeSteps[i].end != nullptr) RuntimeSteps[i].end();
+  ExitProcess(0);  // without the core there is no heap to destroy
 }

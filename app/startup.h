@@ -4,18 +4,15 @@
 
 #include <stdint.h>
 
-// Parts of the runtime, bits of the mask StartRuntime takes.
+// Parts of the runtime, bits of the mask StartRuntime takes; the tests name the same parts.
 constexpr uint32_t RuntimeCore = 0x1;     // heaps, strings, linked blocks, memory blocks
 constexpr uint32_t RuntimeImage = 0x2;    // drawing output, decoders, images, the PNG decoder
-constexpr uint32_t RuntimeWindow = 0x4;   // the window system
-constexpr uint32_t RuntimeGadgets = 0x8;  // the gadget library, the common controls included
-// The gadget table alone, without the common controls: the window tests' choice, whose counts
-// of the runtime's heap blocks the common controls' start-up leaves unsteady.
-constexpr uint32_t RuntimeGadgetTableAlone = 0x10;
+constexpr uint32_t RuntimeWindow = 0x4;   // the window system, the gadget table included
+constexpr uint32_t RuntimeGadgets = 0x8;  // the gadget library: the common controls
 constexpr uint32_t RuntimeAll = RuntimeCore | RuntimeImage | RuntimeWindow | RuntimeGadgets;
 
 // Runs the start-up steps of the parts in the mask, in the runtime's order, once per process.
 void StartRuntime(uint32_t parts = RuntimeAll);
-// Runs the end steps in their order; the last destroys MainHeap and ends the process with exit
-// code 0.
+// Runs the end steps of the parts started, in the reverse order; the core's, last, destroys
+// MainHeap and ends the process with exit code 0.
 [[noreturn]] void EndRuntime(void);

@@ -5,7 +5,3 @@
 
 // Creates one growable, serialised private heap; ends the process when it cannot.
 HANDLE CreatePrivateHeap(SIZE_T initialSize);
-
-// A heap, handle or block that the runtime cannot work without could not be made: ends the
-// process at once with CoreOutOfResourcesExitCode.
-[[noreturn]] inline void CoreOutOfResources(void) { ExitProcess(CoreOutOfResourcesExitCode); }

@@ -6,7 +6,6 @@
 #include <commctrl.h>
 
 void GadgetLibraryInit(void) {
-  GadgetTableInit();
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;

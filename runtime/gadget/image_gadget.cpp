@@ -16,12 +16,6 @@
 
 #include "image.h"
 
-static GadgetType imageGadgetType;  // filled at the first image gadget, never changed after
-static INIT_ONCE imageGadgetTypeOnce = INIT_ONCE_STATIC_INIT;  // two threads' first at once
-static int32_t dragThresholdX;      // SM_CXDRAG, read at the first image gadget
-static int32_t dragThresholdY;      // SM_CYDRAG
-static WNDPROC staticClassProc;     // the "STATIC" class procedure the gadgets pass messages to
-
 // Set on a control between a right double-click and the release that ends it.
 static const char* const RightDoubleClickProperty = "XR_RightDoubleClick";
 
@@ -41,18 +35,9 @@ static int32_t ImageGadgetSetState(GadgetRecord* gadget, int32_t value) {
   return static_cast<int32_t>(SendMessageA(gadget->handle, STM_SETIMAGE, 0, value));
 }
 
-// Fills the image gadget type record and reads the drag thresholds, once, at the first image
-// gadget of any thread (InitOnceExecuteOnce allocates nothing).
-static BOOL CALLBACK PrepareImageGadgetType(INIT_ONCE*, void*, void**) {
-  imageGadgetType = GadgetType{};
-  imageGadgetType.kind = ImageGadgetKind;
-  imageGadgetType.size = sizeof(GadgetType);
-  imageGadgetType.getState = ImageGadgetGetState;
-  imageGadgetType.setState = ImageGadgetSetState;
-  dragThresholdX = GetSystemMetrics(SM_CXDRAG);
-  dragThresholdY = GetSystemMetrics(SM_CYDRAG);
-  return TRUE;
-}
+static GadgetKind imageGadgets = {{ImageGadgetKind, sizeof(GadgetType), nullptr, nullptr,
+                                   ImageGadgetGetState, ImageGadgetSetState, {}},
+                                  ImageGadgetProc, nullptr};
 
 // ---------------------------------------------------------------------------------------------
 // Creation
@@ -60,28 +45,12 @@ static BOOL CALLBACK PrepareImageGadgetType(INIT_ONCE*, void*, void**) {
 
 int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                           HANDLE image, DWORD extendedStyle) {
-  GadgetThreadState* state = GadgetThreadStateGet();
-  InitOnceExecuteOnce(&imageGadgetTypeOnce, PrepareImageGadgetType, nullptr, nullptr);
   HWND control = CreateWindowExA(extendedStyle, "STATIC", nullptr,
                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY, x, y, width, height,
-                                 state->parent, reinterpret_cast<HMENU>(-1), ModuleInstance, nullptr);
-  if (control == nullptr) return 0;  // the gadget under the number, if any, stays as it was
-  // The gadget that holds the number goes only now that its successor exists, and here rather
-  // than in the table's free callback under its lock, where the callbacks of its destruction
-  // would hold up every other thread. Only a number below the table's capacity is a slot: any
-  // other is refused or fresh, and a live dynamic gadget it may name stays.
-  bool slot = number >= 0 && number < __atomic_load_n(&GadgetTable->capacity, __ATOMIC_ACQUIRE);
-  HWND previous = slot ? GadgetGetHandle(number) : nullptr;
-  if (previous != nullptr) DestroyWindow(previous);
-  staticClassProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(ImageGadgetProc)));
-  auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, number));
-  int32_t result = GadgetAttach(number, record, control, &imageGadgetType);
-  if (result == 0) {
-    DestroyWindow(control);  // no number could be given to it: no half-made gadget stays
-    return 0;
-  }
-  ImageGadgetSetState(record, static_cast<int32_t>(reinterpret_cast<uintptr_t>(image)));
+                                 GadgetThreadStateGet()->parent, reinterpret_cast<HMENU>(-1),
+                                 ModuleInstance, nullptr);
+  int32_t result = GadgetCreate(number, control, &imageGadgets);
+  if (result != 0) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
   return result;
 }
 
@@ -90,7 +59,7 @@ int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, i
 // ---------------------------------------------------------------------------------------------
 
 static LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
-  return CallWindowProcA(staticClassProc, control, message, wParam, lParam);
+  return GadgetPassOn(&imageGadgets, control, message, wParam, lParam);
 }
 
 // The pixels of the last colour bitmap painted, kept for the process and grown as needed; one
@@ -210,8 +179,8 @@ static void DragTest(GadgetRecord* gadget, int32_t number, HWND control, WPARAM 
   if (!gadget->dragPending) return;
   int32_t dx = static_cast<int16_t>(LOWORD(lParam)) - gadget->pressX;
   int32_t dy = static_cast<int16_t>(HIWORD(lParam)) - gadget->pressY;
-  bool beyond =
-      dx > dragThresholdX || dx < -dragThresholdX || dy > dragThresholdY || dy < -dragThresholdY;
+  int32_t limitX = GetSystemMetrics(SM_CXDRAG), limitY = GetSystemMetrics(SM_CYDRAG);
+  bool beyond = dx > limitX || dx < -limitX || dy > limitY || dy < -limitY;
   if ((wParam & MK_LBUTTON) != 0 && !beyond) return;
   gadget->dragPending = 0;
   ReleaseCaptureIfIdle(gadget, control);

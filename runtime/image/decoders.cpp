@@ -69,29 +69,29 @@ static int32_t Accept(const ImageDecoder* decoder, int32_t result) {
   return result;
 }
 
-// The first decoder whose check accepts a memory block; its result, or 0.
+// The first decoder whose check accepts a memory block; its result, or DecoderNotFound.
 static int32_t FindForMemory(const char* path, const void* memory, int32_t memorySize) {
-  if (memorySize <= 0) return 0;
+  if (memorySize <= 0) return DecoderNotFound;
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     int32_t result = DecoderList.decoders[i]->check(nullptr, memory, memorySize, path);
     if (result != DecoderRejects) return Accept(DecoderList.decoders[i], result);
   }
-  return 0;
+  return DecoderNotFound;
 }
 
 // The first decoder whose check accepts the file, each reading it from its start; the stream
-// stays open as PendingFile for the accepting decoder. Its result, or 0.
+// stays open as PendingFile for the accepting decoder. Its result, or DecoderNotFound.
 static int32_t FindForFile(const char* path) {
-  if (path == nullptr) return 0;
+  if (path == nullptr) return DecoderNotFound;
   PendingFile = fopen(path, "rb");
-  if (PendingFile == nullptr) return 0;
+  if (PendingFile == nullptr) return DecoderNotFound;
   for (int32_t i = 0; i < DecoderList.count; ++i) {
     fseek(PendingFile, 0, SEEK_SET);
     int32_t result = DecoderList.decoders[i]->check(PendingFile, nullptr, 0, path);
     if (result != DecoderRejects) return Accept(DecoderList.decoders[i], result);
   }
   ClosePendingFile();
-  return 0;
+  return DecoderNotFound;
 }
 
 int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize) {

@@ -88,8 +88,9 @@ extern FILE* PendingFile;  // stream DecoderFind left open for CurrentDecoder, o
 
 // Gives up an image found earlier and never decoded, then offers a file (memory null) or a
 // memory block of memorySize bytes to each decoder in registration order; the first accepting
-// check's result (1 or 2), or 0 (then no image is held).
+// check's result (1 or 2), or DecoderNotFound (then no image is held).
 int32_t DecoderFind(const char* path, const void* memory, int32_t memorySize);
+constexpr int32_t DecoderNotFound = 0;  // no decoder accepts the input
 // Decodes the image that DecoderFind accepted into a new top-down DIB section of 24 bits (check
 // result 1) or 32 bits (2), or, with DisplayFormat in flags, a compatible bitmap. result must
 // be the find's: with another, or with no image held, the result is 0 and nothing is touched.

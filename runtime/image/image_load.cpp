@@ -51,7 +51,7 @@ static HICON LoadIconFile(const char* path, BITMAP* measured) {
 // Any other file, through the first decoder that accepts it; null when none does.
 static HBITMAP LoadThroughDecoders(const char* path, int32_t flags, BITMAP* measured) {
   int32_t result = DecoderFind(path, nullptr, 0);
-  if (result == DecoderRejects) return nullptr;
+  if (result == DecoderNotFound) return nullptr;
   HBITMAP bitmap = DecodeToBitmap(result, flags);
   if (bitmap != nullptr) GetObjectA(bitmap, sizeof *measured, measured);
   return bitmap;

@@ -33,8 +33,6 @@ static int32_t gadgetThreadSlice;  // offset of every thread's GadgetThreadState
 // The gadget GadgetSubclassProc found for the message it is passing on to a kind's procedure,
 // kept in a thread-local slot for the kind's GadgetOfMessage; a message sent while that one is
 // handled stacks its own in front and takes it away again.
-// NOTE: TlsGetValue of a slot that TlsAlloc could not give answers null, and the look-up is
-// then made again in the kind's procedure.
 struct GadgetMessage {
   HWND control;          // the control the message is for
   GadgetRecord* record;  // its gadget
@@ -79,6 +77,7 @@ void GadgetTableInit(void) {
   gadgetThreadSlice =
       ThreadDataRegister(sizeof(GadgetThreadState), GadgetThreadStateInit, GadgetThreadStateFree);
   gadgetMessageSlot = TlsAlloc();
+  if (gadgetMessageSlot == TLS_OUT_OF_INDEXES) CoreOutOfResources();
 }
 
 GadgetThreadState* GadgetThreadStateGet(void) {
@@ -159,9 +158,30 @@ static void ReleaseGadget(GadgetRecord* record, HWND control, int32_t id) {
 
 GadgetRecord* GadgetOfMessage(HWND control, int32_t* number) {
   auto* message = static_cast<const GadgetMessage*>(TlsGetValue(gadgetMessageSlot));
-  if (message == nullptr || message->control != control) return GadgetOfControl(control, number);
-  *number = message->number;
-  return message->record;
+  bool handed = message != nullptr && message->control == control;
+  *number = handed ? message->number : -1;
+  return handed ? message->record : nullptr;
+}
+
+int32_t GadgetCreate(int32_t number, HWND control, GadgetKind* kind) {
+  if (control == nullptr) return 0;
+  // The gadget that holds the number goes here, not under the table's lock in its free callback,
+  // where its destruction's callbacks would hold up every other thread. Only a number below the
+  // capacity is a slot: any other is refused or fresh, and a dynamic gadget it may name stays.
+  bool slot = number >= 0 && number < __atomic_load_n(&GadgetTable->capacity, __ATOMIC_ACQUIRE);
+  GadgetRecord* previous = slot ? GadgetFind(number) : nullptr;
+  if (previous != nullptr) DestroyWindow(previous->handle);
+  kind->classProcedure = reinterpret_cast<WNDPROC>(
+      SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(kind->procedure)));
+  auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, number));
+  int32_t result = GadgetAttach(number, record, control, &kind->type);
+  if (result == 0) DestroyWindow(control);  // no number could be given to it: no half-made gadget
+  return result;
+}
+
+LRESULT GadgetPassOn(const GadgetKind* kind, HWND control, UINT message, WPARAM wParam,
+                     LPARAM lParam) {
+  return CallWindowProcA(kind->classProcedure, control, message, wParam, lParam);
 }
 
 LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -197,10 +217,11 @@ void GadgetRelease(int32_t number) {
 // Notifications and gadget events
 // ---------------------------------------------------------------------------------------------
 
-LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (control == nullptr) return NotHandled;
-  int32_t id;
-  GadgetRecord* record = GadgetOfControl(control, &id);
+LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam,
+                     int32_t* gadget) {
+  int32_t id = -1;
+  GadgetRecord* record = control != nullptr ? GadgetOfControl(control, &id) : nullptr;
+  if (gadget != nullptr) *gadget = id;
   if (record == nullptr || record->type == nullptr || record->type->notify == nullptr)
     return NotHandled;
   return record->type->notify(record, parent, message, wParam, lParam);

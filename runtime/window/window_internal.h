@@ -210,8 +210,10 @@ LRESULT CALLBACK GadgetSubclassProc(HWND control, UINT message, WPARAM wParam, L
 // Free callback of the gadget table: destroys gadget number's control (which releases it).
 void GadgetRelease(int32_t number);
 // Hands a message about control to its gadget's notification operation; its result, or
-// NotHandled when control is not a live gadget or its type has no such operation.
-LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam);
+// NotHandled when control is no live gadget or its type has no such operation (*gadget, if any:
+// the gadget's number, or -1).
+LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPARAM lParam,
+                     int32_t* gadget = nullptr);
 
 // ---------------------------------------------------------------------------------------------
 // The event queue

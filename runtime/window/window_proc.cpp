@@ -7,48 +7,30 @@
 // - Any program on the desktop can send these windows any message: a pointer in a message is
 //   read only once it is known to be this process's readable memory, and a handle is only
 //   looked up, never trusted.
-// - A message finds its runtime window through "XR_WindowID" on the window or an ancestor; with
-//   none its number is -1 and it has no record, and it still reaches the thread callback.
+// - A message belongs to the runtime window that the window or its nearest ancestor is
+//   (FindRuntimeWindow: its number in the user data, else in "XR_WindowID", and its record
+//   naming that very window); with none its number is -1 and it has no record, and it still
+//   reaches the thread callback.
 // - A record is looked up again after the callback ran: the callback may have closed the window.
 // - A runtime window's WM_NCDESTROY releases its record (unless WindowClose is destroying it),
 //   after the handler and whatever the callback answered.
 #include "window_internal.h"
-
-// The runtime window a message belongs to.
-struct MessageTarget {
-  int32_t number;        // its window number, or -1
-  WindowRecord* record;  // its record, or null
-  HWND propertyWindow;   // the window that carried "XR_WindowID", or null
-};
-
-// The runtime window of hwnd: hwnd's own, or that of the nearest ancestor that has one.
-static MessageTarget FindTarget(HWND hwnd) {
-  RuntimeWindow found = FindRuntimeWindow(hwnd);
-  if (found.number == -1) return {-1, nullptr, nullptr};
-  return {found.number, found.record, found.window};
-}
-
-// The callback asked about target's messages: the window's own, else the thread's, else null.
-static WindowCallback ChooseCallback(const MessageTarget& target, WindowThreadState* state) {
-  WindowRecord* record = target.record;
-  return record != nullptr && record->callback != nullptr ? record->callback : state->callback;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Message cases
 // ---------------------------------------------------------------------------------------------
 
 // WM_SIZE: only the runtime window's own size counts, and minimising goes to the default.
-static LRESULT OnSize(WindowThreadState* state, const MessageTarget& target, HWND hwnd,
+static LRESULT OnSize(WindowThreadState* state, const RuntimeWindow& target, HWND hwnd,
                       WPARAM wParam) {
-  if (hwnd != target.propertyWindow) return 1;
+  if (target.number == -1 || hwnd != target.window) return 1;
   if (wParam == SIZE_MINIMIZED) return NotHandled;
   EventQueueAppend(state, WindowSized, target.number);
   return 0;
 }
 
 // WM_ERASEBKGND: the window's brush, else its erase handler, else the default; always queued.
-static LRESULT OnEraseBackground(WindowThreadState* state, const MessageTarget& target,
+static LRESULT OnEraseBackground(WindowThreadState* state, const RuntimeWindow& target,
                                  HWND hwnd, WPARAM wParam) {
   LRESULT result = NotHandled;
   WindowRecord* record = target.record;
@@ -68,15 +50,15 @@ static LRESULT OnEraseBackground(WindowThreadState* state, const MessageTarget& 
 // WM_COMMAND: a gadget's own handling first, then a control's action, a menu command, or Tab.
 static void OnCommand(WindowThreadState* state, HWND hwnd, WPARAM wParam, LPARAM lParam) {
   auto control = reinterpret_cast<HWND>(lParam);
-  if (GadgetNotify(control, hwnd, WM_COMMAND, wParam, lParam) != NotHandled) return;
+  int32_t gadget;
+  if (GadgetNotify(control, hwnd, WM_COMMAND, wParam, lParam, &gadget) != NotHandled) return;
   WORD id = LOWORD(wParam);
   WORD code = HIWORD(wParam);
   if (control != nullptr) {
     state->pendingEvent = GadgetAction;
     state->eventType = code;
     // A gadget's action carries its number, whatever its identifier holds now.
-    int32_t gadget;
-    if (GadgetOfControl(control, &gadget) != nullptr) {
+    if (gadget != -1) {
       state->eventItem = gadget;
       return;
     }
@@ -98,10 +80,10 @@ static void OnIconEvent(WindowThreadState* state, WPARAM wParam, LPARAM lParam) 
   state->eventItem = static_cast<int32_t>(wParam);
   int32_t type = -1;
   switch (lParam) {
-    case WM_LBUTTONDOWN: type = 0; break;
-    case WM_RBUTTONDOWN: type = 1; break;
-    case WM_LBUTTONDBLCLK: type = 2; break;
-    case WM_RBUTTONDBLCLK: type = 3; break;
+    case WM_LBUTTONDOWN: type = IconLeftClick; break;
+    case WM_RBUTTONDOWN: type = IconRightClick; break;
+    case WM_LBUTTONDBLCLK: type = IconLeftDoubleClick; break;
+    case WM_RBUTTONDBLCLK: type = IconRightDoubleClick; break;
   }
   state->pendingEvent = type == -1 ? 0 : IconClick;
   if (type != -1) state->eventType = type;
@@ -123,7 +105,7 @@ static HWND NotifySender(HWND hwnd, LPARAM lParam) {
 }
 
 // Handles one message for target after the callback let it through; the result or NotHandled.
-static LRESULT HandleMessage(WindowThreadState* state, const MessageTarget& target, HWND hwnd,
+static LRESULT HandleMessage(WindowThreadState* state, const RuntimeWindow& target, HWND hwnd,
                              UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_MOVE: {
@@ -201,9 +183,12 @@ static LRESULT HandleMessage(WindowThreadState* state, const MessageTarget& targ
 LRESULT WindowMessageHandler(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT result = SizingFilter(hwnd, msg, wParam, lParam);
   if (result != NotHandled) return result;
-  MessageTarget target = FindTarget(hwnd);
+  RuntimeWindow target = FindRuntimeWindow(hwnd);
   WindowThreadState* state = WindowThreadStateGet();
-  WindowCallback callback = ChooseCallback(target, state);
+  // The callback asked: the window's own, else the thread's, else none.
+  WindowCallback callback = target.record != nullptr && target.record->callback != nullptr
+                                ? target.record->callback
+                                : state->callback;
   if (callback != nullptr) {
     result = callback(hwnd, msg, wParam, lParam);
     if (result != ProcessDefaultEvents) return result;

@@ -3,9 +3,7 @@
 #include <math.h>
 #include <string.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -36,10 +34,11 @@ Picture Pattern(int width, int height) {
   return picture;
 }
 
-// The process's start-up prepared the program as it stands before its main loop.
+// The program as it stands before its main loop, prepared once for the test's process.
 class App : public testing::Test {
  protected:
   void SetUp() override {
+    PrepareLunetrix();
     ASSERT_NE(app.mainWindow, 0);
     ASSERT_NE(app.displayImage, 0);
     ASSERT_NE(app.imageGadget, 0);
@@ -126,32 +125,23 @@ TEST_F(App, PixelTransfersRoundTripAndNameNoImageGivesZero) {
   EXPECT_EQ(untouched, std::vector<uint8_t>(16, 0x77));
   // Memory contexts made to fail: one at start-up leaves each transfer to make its own, and one
   // that a transfer makes for itself fails that transfer only.
-  static decltype(&CreateCompatibleDC) create;
-  static int failures;
-  static HDC made;  // the last context made
-  struct Failing {
-    static HDC WINAPI Create(HDC dc) { return made = failures-- > 0 ? nullptr : create(dc); }
-  };
-  create = reinterpret_cast<decltype(create)>(
-      ReplaceImport("gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(Failing::Create)));
-  ASSERT_NE(create, nullptr);
-  failures = 1;
+  ContextWatch contexts("gdi32.dll", "CreateCompatibleDC");
+  ContextWatch::failures = 1;
   PixelTransferInit();
   EXPECT_EQ(ReadImagePixels(app.displayImage, out.data()), 1);
-  EXPECT_EQ(GetObjectType(made), 0u) << "the transfer kept the context it made";
-  failures = 1;
+  EXPECT_EQ(GetObjectType(ContextWatch::results.back()), 0u) << "the transfer kept its context";
+  ContextWatch::failures = 1;
   EXPECT_EQ(WriteImagePixels(in.data(), app.displayImage), 0);
   EXPECT_EQ(ReadImagePixels(app.displayImage, out.data()), 1);
   EXPECT_EQ(memcmp(&in[0], &out[0], 3), 0);
   // A frame whose write-back fails is no frame drawn: the next one is drawn in full.
   RenderFrame(650, 420);  // which makes the capture surface
   LensTablePrepare();
-  failures = 1;
+  ContextWatch::failures = 1;
   RenderFrame(650, 420);
   uint32_t drawn = frameCounts.drawn;
   RenderFrame(650, 420);
   EXPECT_EQ(frameCounts.drawn, drawn + 1);
-  ReplaceImport("gdi32.dll", "CreateCompatibleDC", reinterpret_cast<void*>(create));
 }
 
 TEST_F(App, BusyRendererDropsTheFrame) {
@@ -194,16 +184,10 @@ TEST_F(App, MoveCallbackRendersAtTheAnnouncedPlaceAndLetsTheSystemGoOn) {
 TEST_F(App, MovingWithoutARectangleIsIgnored) {
   HWND window = WindowGetHandle(app.mainWindow);
   auto sendMoving = [&](RECT* rect) {
-    std::atomic<bool> done{false};
-    DWORD_PTR result = 0;
-    std::thread sender([&] {
+    return RunOnThread([&] {
       SendMessageTimeoutA(window, WM_MOVING, 0, reinterpret_cast<LPARAM>(rect), SMTO_NORMAL, 5000,
-                          &result);
-      done = true;
+                          nullptr);
     });
-    bool handled = PumpUntil([&] { return done.load(); }, 6000);
-    sender.join();
-    return handled;
   };
   PVOID handler = AddVectoredExceptionHandler(1, CountAccessViolation);
   ASSERT_NE(handler, nullptr);
@@ -432,6 +416,10 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
     FillRect(dc, &lower, static_cast<HBRUSH>(GetStockObject(change ? BLACK_BRUSH : WHITE_BRUSH)));
     ReleaseDC(backdrop.window(), dc);
     Flush();
+    // The program's own copy brings the screen copy up to date first.
+    CaptureScreen(outside.x + 1, outside.y, LensWidth, LensHeight);
+    EXPECT_EQ(ComparePixels(ReadScreen({outside.x + 1, outside.y, outside.x + 501, outside.y + 200}).bytes,
+                            DisplayedPixels(), LensWidth, LensHeight, 3), "");
     RenderFrame(outside.x + 1, outside.y);
     expectCounts(1, 0, change ? "a change read from the screen" : "a change read into the cache");
     std::vector<uint8_t> changed = FlatView(CaptureAt(outside.x + 1, outside.y), 128);
@@ -469,9 +457,9 @@ TEST_F(App, BuildLensTableReadsBothPicturesAndScalesOtherSizes) {
   EXPECT_EQ(LensCell(499, 199)->blueFactor, 249 / 256.0f);
   // Both pictures were freed again, and their records with them.
   EXPECT_EQ(ImageGetWidth(app.displayImage), 500);
-  int records = HeapBusyBlocks(BlockHeap);
+  int blocks = RuntimeHeapBlocks();  // the scaled picture's whole buffer went too
   EXPECT_EQ(BuildLensTable(bump.c_str(), colour.c_str()), 0);
-  EXPECT_EQ(HeapBusyBlocks(BlockHeap), records);
+  EXPECT_EQ(RuntimeHeapBlocks(), blocks);
 }
 
 TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "startup.h"
 #include "test_support.h"
 
 namespace {
@@ -411,12 +412,6 @@ void ExhaustAddressSpace() {
     }
 }
 
-// Takes every free TLS index.
-void ExhaustTlsSlots() {
-  while (TlsAlloc() != TLS_OUT_OF_INDEXES) {
-  }
-}
-
 const auto OutOfResources = testing::ExitedWithCode(static_cast<int>(CoreOutOfResourcesExitCode));
 
 TEST(StartupFailure, HeapThatCannotBeCreatedStopsTheProcess) {
@@ -429,6 +424,11 @@ TEST(StartupFailure, MissingTlsSlotStopsTheProcess) {
   EXPECT_EXIT({ ExhaustTlsSlots(); ThreadDataRegister(8, nullptr, nullptr); exit(0); },
               OutOfResources, "");
   EXPECT_EXIT({ ExhaustTlsSlots(); StringInit(); exit(0); }, OutOfResources, "");
+}
+
+// The end steps end the parts that were started, and only those: here the core alone.
+TEST(StartupFailure, EndingAfterAPartialStartIsClean) {
+  EXPECT_EXIT(EndRuntime(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -68,10 +68,10 @@ class Lens : public testing::Test {
   // then looks again a second later: a view must be right and stay right (after a drag the
   // last move's frame is right whatever the main loop's own frames then show). What the last
   // look found when the view is not right; empty when it is.
-  std::string WaitForView(Lunetrix& program) {
+  std::string WaitForView() {
     std::string differences = "the image gadget never appeared";
     auto viewIsRight = [&] {
-      HWND gadget = program.Gadget();  // made just after the window is shown
+      HWND gadget = program->Gadget();  // made just after the window is shown
       RECT rect{};
       if (gadget == nullptr || !GetWindowRect(gadget, &rect)) return false;
       if (rect.right - rect.left != 500 || rect.bottom - rect.top != 200) {
@@ -86,42 +86,42 @@ class Lens : public testing::Test {
     return viewIsRight() ? "" : "a second after the view was right: " + differences;
   }
 
-  // Starts the program and waits until its window shows the lens; the window, or null (with
-  // the failure recorded).
-  HWND StartAndSee(Lunetrix& program) {
-    HWND window = program.WaitForWindow();
+  // Starts exe in folder (the test's own when empty), with arguments after the program's name,
+  // and waits until its window shows the lens: a client area of 520 × 220, the view right, and
+  // the lens folder read, not held (the program is back in the folder it started in). The
+  // window, or null with the failure recorded.
+  HWND StartAndSee(const std::wstring& arguments = L"", const std::string& folder = "",
+                   const std::string& exe = LUNETRIX_EXE) {
+    program.emplace(folder.empty() ? dir.path() : folder, exe, arguments);
+    HWND window = program->WaitForWindow();
     if (window == nullptr) {
-      ADD_FAILURE() << (program.started() ? "no Lunetrix window" : "Lunetrix.exe did not start");
+      ADD_FAILURE() << (program->started() ? "no Lunetrix window" : "Lunetrix.exe did not start");
       return nullptr;
     }
-    std::string differences = WaitForView(program);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(520L, 220L));
+    std::string differences = WaitForView();
     EXPECT_EQ(differences, "");
-    // The lens folder was read, not held: the program is back in the folder it started in.
-    std::wstring current = program.CurrentFolder();
-    EXPECT_EQ(_wcsicmp(current.c_str(), program.startFolder().c_str()), 0)
+    std::wstring current = program->CurrentFolder();
+    EXPECT_EQ(_wcsicmp(current.c_str(), program->startFolder().c_str()), 0)
         << std::string(current.begin(), current.end());
     return differences.empty() ? window : nullptr;
   }
 
-  // The whole life: start (with arguments after the program's name), the view, and the close
-  // request ending the process with code 0.
-  void RunAndCompare(const std::wstring& arguments = L"") {
-    Lunetrix program(dir.path(), LUNETRIX_EXE, arguments);
-    if (StartAndSee(program) == nullptr) return;
-    EXPECT_EQ(program.CloseAndWait(), 0);
+  // The whole life: StartAndSee, and the close request ending the process with code 0.
+  void RunAndCompare(const std::wstring& arguments = L"", const std::string& folder = "",
+                     const std::string& exe = LUNETRIX_EXE) {
+    if (StartAndSee(arguments, folder, exe) == nullptr) return;
+    EXPECT_EQ(program->CloseAndWait(), 0);
   }
+
+  std::optional<Lunetrix> program;  // the one the test started; declared last, it ends first
 };
 
 TEST_F(Lens, ViewIsTheBackdropBentAndTintedAndCloseExitsWithZero) {
   WriteLens();
-  Lunetrix program(dir.path());
-  HWND window = StartAndSee(program);
-  ASSERT_NE(window, nullptr);
-  RECT client;
-  GetClientRect(window, &client);
-  EXPECT_EQ(client.right, 520);
-  EXPECT_EQ(client.bottom, 220);
-  EXPECT_EQ(program.CloseAndWait(), 0);
+  RunAndCompare();
 }
 
 // Drags the window by its caption, 180 pixels right and 96 down, with the real mouse.
@@ -173,11 +173,10 @@ bool SetFrameMetrics(Lunetrix& program, NONCLIENTMETRICSW metrics, int border, i
 //   they come from inside the program.
 TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
   WriteLens();
-  Lunetrix program(dir.path());
-  HWND window = StartAndSee(program);
+  HWND window = StartAndSee();
   ASSERT_NE(window, nullptr);
   DragByCaption(window);
-  EXPECT_EQ(WaitForView(program), "");
+  EXPECT_EQ(WaitForView(), "");
   auto expectWindow = [&](RECT expected) {
     RECT outer{}, client{};
     GetWindowRect(window, &outer);
@@ -185,13 +184,13 @@ TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
     EXPECT_TRUE(EqualRect(&outer, &expected)) << outer.left << "," << outer.top << " "
                                               << outer.right - outer.left << "x" << outer.bottom - outer.top;
     EXPECT_EQ(std::make_pair(client.right, client.bottom), std::make_pair(520L, 220L));
-    EXPECT_EQ(WaitForView(program), "");
+    EXPECT_EQ(WaitForView(), "");
   };
   NONCLIENTMETRICSW metrics{};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
   const int border = metrics.iBorderWidth, caption = metrics.iCaptionHeight;
-  std::shared_ptr<void> putBack(nullptr, [&](void*) { SetFrameMetrics(program, metrics, border, caption); });
+  std::shared_ptr<void> putBack(nullptr, [&](void*) { SetFrameMetrics(*program, metrics, border, caption); });
   const LONG style = GetWindowLongA(window, GWL_STYLE);
   RECT before;
   GetWindowRect(window, &before);
@@ -207,7 +206,7 @@ TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
     SCOPED_TRACE(what);
     for (bool changed : {true, false}) {
       if (added != 0) SetWindowLongA(window, GWL_STYLE, changed ? style | added : style);
-      if (larger != 0 && SetFrameMetrics(program, metrics, border, caption + larger * changed))
+      if (larger != 0 && SetFrameMetrics(*program, metrics, border, caption + larger * changed))
         SendMessageA(window, announce, announce == WM_SETTINGCHANGE ? SPI_SETNONCLIENTMETRICS : 0, 0);
       expectWindow({before.left, before.top, before.right + growth.cx * changed,
                     before.bottom + growth.cy * changed});
@@ -224,18 +223,18 @@ TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
     RECT wanted = {0, 0, 520, 220};
     ASSERT_TRUE(OuterRectForDpi(&wanted, window, dpi) && GetWindowRect(window, &outer));
     SIZE size = {wanted.right - wanted.left, wanted.bottom - wanted.top}, asked = size;
-    ASSERT_TRUE(SetFrameMetrics(program, metrics, border, caption));
-    EXPECT_EQ(program.SendInside(GetDpiScaledSize, dpi, &asked, sizeof asked), 1u);
+    ASSERT_TRUE(SetFrameMetrics(*program, metrics, border, caption));
+    EXPECT_EQ(program->SendInside(GetDpiScaledSize, dpi, &asked, sizeof asked), 1u);
     EXPECT_EQ(std::make_pair(asked.cx, asked.cy), std::make_pair(size.cx, size.cy));
-    ASSERT_TRUE(dpi == 96 || SetFrameMetrics(program, metrics, 2, 27));
+    ASSERT_TRUE(dpi == 96 || SetFrameMetrics(*program, metrics, 2, 27));
     // The grip, 150 and 10 pixels into the old rectangle, keeps its place on the screen.
     LONG left = outer.left + 150 - 150 * size.cx / (outer.right - outer.left),
          top = outer.top + 10 - 10 * size.cy / (outer.bottom - outer.top);
     RECT suggested = {left, top, left + size.cx, top + size.cy};
-    ASSERT_TRUE(program.SendInside(WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &suggested, sizeof suggested));
+    ASSERT_TRUE(program->SendInside(WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &suggested, sizeof suggested));
     expectWindow(suggested);
     DragByCaption(window);
-    EXPECT_EQ(WaitForView(program), "");
+    EXPECT_EQ(WaitForView(), "");
   }
   // A SIZE that is no memory of the program's gets no answer; a rectangle from a sender that
   // asked nothing first gives its corner, and the client area keeps its size.
@@ -244,9 +243,9 @@ TEST_F(Lens, TheViewFollowsDragsAndFramesOfAnotherSize) {
   EXPECT_EQ(answer, 0u);
   RECT unasked = {150, 120, 150 + 790, 120 + 345};
   GetWindowRect(window, &outer);
-  ASSERT_TRUE(program.SendInside(WM_DPICHANGED, MAKEWPARAM(144, 144), &unasked, sizeof unasked));
+  ASSERT_TRUE(program->SendInside(WM_DPICHANGED, MAKEWPARAM(144, 144), &unasked, sizeof unasked));
   expectWindow({150, 120, 150 + outer.right - outer.left, 120 + outer.bottom - outer.top});
-  EXPECT_EQ(program.CloseAndWait(), 0);
+  EXPECT_EQ(program->CloseAndWait(), 0);
 }
 
 TEST_F(Lens, WithoutABumpMapEveryPixelComesFromSixUpAndLeft) {
@@ -319,44 +318,42 @@ TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
 // running and, the window standing still, showing the lens again.
 TEST_F(Lens, ClicksAndOtherProgramsMessagesLeaveItShowingTheLens) {
   WriteLens();
-  Lunetrix program(dir.path());
-  HWND window = StartAndSee(program);
+  HWND window = StartAndSee();
   ASSERT_NE(window, nullptr);
   RECT gadget;
-  GetWindowRect(program.Gadget(), &gadget);
+  GetWindowRect(program->Gadget(), &gadget);
   std::string at = XdotoolPoint(gadget.left + 250, gadget.top + 100);
   ASSERT_TRUE(Xdotool("mousemove " + at + " sleep 0.2 click 1 sleep 0.3 click --repeat 2 --delay 80 1"
                       " sleep 0.3 click 3"));
   PumpFor(1500);
-  EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  EXPECT_EQ(WaitForView(program), "");
+  EXPECT_EQ(WaitForSingleObject(program->process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForView(), "");
   HBITMAP foreign = CreateBitmap(500, 200, 1, 32, nullptr);
   const std::vector<std::tuple<HWND, UINT, LPARAM>> messages = {
       {window, WM_NOTIFY, 0x7FFFFFF0}, {window, WM_SYSCOLORCHANGE, 0},
-      {program.Gadget(), STM_SETIMAGE, reinterpret_cast<LPARAM>(foreign)}};
+      {program->Gadget(), STM_SETIMAGE, reinterpret_cast<LPARAM>(foreign)}};
   for (auto [target, message, lParam] : messages) {
     SCOPED_TRACE(message);
     SendMessageTimeoutA(target, message, 0, lParam, SMTO_ABORTIFHUNG, 5000, nullptr);
-    EXPECT_EQ(WaitForSingleObject(program.process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    EXPECT_EQ(WaitForView(program), "");
+    EXPECT_EQ(WaitForSingleObject(program->process(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    EXPECT_EQ(WaitForView(), "");
   }
   DeleteObject(foreign);
-  EXPECT_EQ(program.CloseAndWait(), 0);
+  EXPECT_EQ(program->CloseAndWait(), 0);
 }
 
 // Under Wine one internal message destroys any window, whatever its program: a Lunetrix whose
 // window is gone ends as after a close request, with code 0, instead of waiting for ever.
 TEST_F(Lens, AProgramWhoseWindowIsGoneEndsWithZero) {
   WriteLens();
-  Lunetrix program(dir.path());
-  HWND window = StartAndSee(program);
+  HWND window = StartAndSee();
   ASSERT_NE(window, nullptr);
   const UINT WineDestroyWindow = 0x80000000;
   SendMessageTimeoutA(window, WineDestroyWindow, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
   ASSERT_FALSE(IsWindow(window));
-  ASSERT_EQ(WaitForSingleObject(program.process(), 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(program->process(), 10000), WAIT_OBJECT_0);
   DWORD code = 1;
-  GetExitCodeProcess(program.process(), &code);
+  GetExitCodeProcess(program->process(), &code);
   EXPECT_EQ(code, 0u);
 }
 
@@ -428,9 +425,7 @@ TEST_F(Lens, TheUnpackedPackageShowsTheLensItShips) {
   ASSERT_EQ(std::make_pair(colour.width, colour.height), std::make_pair(500, 200));
   EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Bumpmap.png"), bump), "");
   EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Color.png"), colour), "");
-  Lunetrix program(folder, folder + "Lunetrix.exe");
-  ASSERT_NE(StartAndSee(program), nullptr);
-  EXPECT_EQ(program.CloseAndWait(), 0);
+  RunAndCompare(L"", folder, folder + "Lunetrix.exe");
 }
 
 }  // namespace

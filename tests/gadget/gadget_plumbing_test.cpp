@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <atomic>
+
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -44,14 +46,8 @@ GadgetType testType = MakeType(true);
 GadgetType bareType = MakeType(false);
 
 // A hidden runtime window with a button in it, ready to become a gadget.
-struct GadgetPlumbing : testing::Test {
-  int32_t number = 0;
-  HWND window = nullptr;
-  void SetUp() override {
-    number = OpenHidden();
-    window = WindowGetHandle(number);
-    EventSetCallback(RecordingCallback);
-  }
+struct GadgetPlumbing : RecordedWindowTest {
+  void SetUp() override { Open(); }
   HWND Button(int id = 0) {
     return CreateWindowExA(0, "BUTTON", "b", WS_CHILD | WS_VISIBLE, 0, 0, 30, 20, window,
                            reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), nullptr, nullptr);
@@ -224,10 +220,10 @@ TEST_F(GadgetPlumbing, PostedGadgetEventsReachTheOwningWindow) {
                                  nullptr, nullptr);
   auto* record = static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 11));
   GadgetAttach(11, record, control, &testType);
-  GadgetPostEvent(control, 11, 14002);
+  GadgetPostEvent(control, 11, AGadgetEventType);
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 11);
-  EXPECT_EQ(EventGetType(), 14002);
+  EXPECT_EQ(EventGetType(), AGadgetEventType);
   EXPECT_EQ(EventGetWindow(), number);
 }
 
@@ -289,29 +285,23 @@ TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
   // Gadget 12's control and a dynamic gadget's belong to another thread, which ends when told,
   // taking them along.
   int before = RuntimeHeapBlocks() + 1;  // and the table's set of dynamic numbers, made once
-  static HANDLE attached, end;
-  static HWND foreign;
-  static int32_t dynamic;
-  attached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  end = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  struct Owner {
-    static DWORD WINAPI Run(void*) {
-      HWND parent = WindowGetHandle(OpenHidden());
-      foreign = CreateWindowExA(0, "BUTTON", "f", WS_CHILD, 0, 0, 30, 20, parent, nullptr,
-                                nullptr, nullptr);
-      GadgetAttach(12, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 12)), foreign,
-                   &testType);
-      HWND other = CreateWindowExA(0, "BUTTON", "d", WS_CHILD, 0, 0, 30, 20, parent, nullptr,
-                                   nullptr, nullptr);
-      dynamic = GadgetAttach(-1, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, -1)),
-                             other, &bareType);
-      SetEvent(attached);
-      WaitForSingleObject(end, 10000);
-      return 0;
-    }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, Owner::Run, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(attached, 5000), WAIT_OBJECT_0);
+  HWND foreign = nullptr;
+  int32_t dynamic = 0;
+  std::atomic<bool> attached{false}, end{false};
+  TestThread owner([&] {
+    HWND parent = WindowGetHandle(OpenHidden());
+    foreign = CreateWindowExA(0, "BUTTON", "f", WS_CHILD, 0, 0, 30, 20, parent, nullptr, nullptr,
+                              nullptr);
+    GadgetAttach(12, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 12)), foreign,
+                 &testType);
+    HWND other = CreateWindowExA(0, "BUTTON", "d", WS_CHILD, 0, 0, 30, 20, parent, nullptr,
+                                 nullptr, nullptr);
+    dynamic = GadgetAttach(-1, static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, -1)), other,
+                           &bareType);
+    attached = true;
+    WaitUntil([&] { return end.load(); }, 10000);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return attached.load(); }, 5000));
   ASSERT_NE(GadgetFind(12), nullptr);
   GadgetRelease(12);
   EXPECT_TRUE(IsWindow(foreign));
@@ -327,12 +317,10 @@ TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {
   // (the dead control's release reads identifier 0), their records and numbers.
   ASSERT_NE(GadgetFind(dynamic), nullptr);
   calls.clear();
-  SetEvent(end);
-  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  CloseHandle(thread);
+  end = true;
+  EXPECT_TRUE(owner.Join());
   EXPECT_FALSE(IsWindow(foreign));
-  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
-  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  EXPECT_TRUE(WaitUntil([&] { return RuntimeHeapBlocks() == before; })) << RuntimeHeapBlocks();
   EXPECT_EQ(GadgetFind(12), nullptr);
   EXPECT_EQ(GadgetFind(dynamic), nullptr);
   EXPECT_EQ(GadgetGetHandle(12), nullptr);

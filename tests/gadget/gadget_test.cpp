@@ -23,6 +23,9 @@ TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
   EXPECT_EQ(DefaultGuiFont, GetStockObject(DEFAULT_GUI_FONT));
   EXPECT_EQ(GadgetFind(0), nullptr);
   EXPECT_EQ(GadgetFind(-1), nullptr);
+  // Without the thread-local slot that hands each message's gadget on, start-up stops.
+  EXPECT_EXIT({ ExhaustTlsSlots(); GadgetTableInit(); exit(0); },
+              testing::ExitedWithCode(static_cast<int>(CoreOutOfResourcesExitCode)), "");
 }
 
 TEST(GadgetTable, TheFirstThreadsStateHasTheDefaultFontAndATenEntryList) {

@@ -139,6 +139,9 @@ TEST_F(ImageGadget, SizesItselfToThePictureWhateverWasAsked) {
     EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, picture.cy);
     EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, picture.cx + 4);
     EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, picture.cy + 4);
+    POINT place{0, 0};  // which stays
+    MapWindowPoints(GadgetGetHandle(plain), native, &place, 1);
+    EXPECT_EQ(std::make_pair(place.x, place.y), std::make_pair(10L, 10L));
   }
 }
 

@@ -4,6 +4,7 @@
 #include "image.h"
 #include "image_internal.h"
 #include "image_fixture.h"
+#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -94,6 +95,15 @@ TEST(ImageDrawingOutput, NoImageGivesNoOutputAndNoDrawing) {
   EXPECT_EQ(ImageDrawingOutput(-1), nullptr);
   EXPECT_EQ(DrawingBegin(ImageDrawingOutput(12)), nullptr);
   EXPECT_EQ(MyDrawing()->dc, nullptr);
+  // A bitmap that another context holds gives none either, and the context made for it goes.
+  int32_t held = ImageCreate(-1, 8, 8);
+  HDC holder = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(holder, BitmapOf(held));
+  ContextWatch contexts("gdi32.dll", "CreateCompatibleDC");
+  EXPECT_EQ(ImageDrawingOutput(held), nullptr);
+  EXPECT_EQ(GetObjectType(ContextWatch::results.at(0)), 0u);
+  SelectObject(holder, previous);
+  DeleteDC(holder);
 }
 
 TEST(DrawingBegin, GivesAContextWhereBitBltChangesTheImage) {
@@ -325,8 +335,7 @@ TEST(DrawingThreads, EachThreadHasItsOwnPenBrushAndDrawing) {
   EXPECT_EQ(ReadBitmap32(BitmapOf(theirs), 10, 10)[0], 255);
   EXPECT_EQ(ReadBitmap32(BitmapOf(mine), 10, 10)[0], 0);
   // When the thread has ended, the watcher deletes its pen and brush.
-  for (int i = 0; i < 500 && GetObjectType(theirPen) != 0; ++i) Sleep(10);
-  EXPECT_EQ(GetObjectType(theirPen), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return GetObjectType(theirPen) == 0; }, 5000));
 }
 
 // A thread that ends in the middle of a drawing: once the watcher has freed its state, the
@@ -344,7 +353,7 @@ TEST(DrawingThreads, AThreadThatEndsWhileDrawingLeavesNothingBehind) {
   }));
   ASSERT_NE(theirDC, nullptr);
   // The default pen goes last of all.
-  for (int i = 0; i < 500 && GetObjectType(theirs[2]) != 0; ++i) Sleep(10);
+  EXPECT_TRUE(WaitUntil([&] { return GetObjectType(theirs[2]) == 0; }, 5000));
   EXPECT_EQ(GetObjectType(theirDC), 0u);
   for (HGDIOBJ object : theirs) EXPECT_EQ(GetObjectType(object), 0u) << "still selected";
   HDC mine = DrawingBegin(ImageDrawingOutput(image));

@@ -5,6 +5,7 @@
 #include "image.h"
 #include "image_internal.h"
 #include "image_fixture.h"
+#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -168,8 +169,11 @@ TEST_F(ImageLoadFiles, ABitmapFileNamedLikeAPngLoadsAsA24BitSection) {
 
 TEST_F(ImageLoadFiles, AnEightBitBitmapFileBecomesADisplayFormatBitmap) {
   std::string path = Write("grey.bmp", BitmapFile(6, 4, 8));
+  ImportWatch<HANDLE, HINSTANCE, LPCSTR, UINT, int, int, UINT> loads("user32.dll", "LoadImageA");
   int32_t image = ImageLoad(-1, path.c_str());
   ASSERT_NE(image, 0);
+  ASSERT_EQ(loads.results.size(), 2u);  // the file as a section, then as a device bitmap
+  EXPECT_EQ(GetObjectType(loads.results[0]), 0u) << "the section was kept";
   DIBSECTION section;
   EXPECT_EQ(SectionAnswer(BitmapOf(image), &section), static_cast<int>(sizeof(BITMAP)));
   EXPECT_EQ(RecordOf(image)->depth, DisplayDepth());

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // One turn of a test's message loop: delivers what waits for this thread, waiting up to waitMs
 // for something to arrive first.
@@ -26,6 +27,36 @@ bool IsWine(void);
 // code under test calls it instead: a way to make a system call fail on purpose. The import it
 // replaced, or null when the program imports no such function.
 void* ReplaceImport(const char* dll, const char* function, void* replacement);
+// Stands between the program and one function it imports, for the object's life (the test's own
+// calls go through it too): every result is kept, in order, until it goes, and the next
+// `failures` calls fail with a null result without reaching the function.
+template <class Result, class... Arguments>
+class ImportWatch {
+ public:
+  ImportWatch(const char* dll, const char* function) : dll_(dll), function_(function) {
+    results.clear();
+    failures = 0;
+    real_ = reinterpret_cast<Real>(ReplaceImport(dll, function, reinterpret_cast<void*>(Call)));
+  }
+  ~ImportWatch() {
+    ReplaceImport(dll_, function_, reinterpret_cast<void*>(real_));
+    results = std::vector<Result>();  // its memory goes too: tests count the C heap's blocks
+  }
+  static inline std::vector<Result> results;
+  static inline int failures;
+
+ private:
+  typedef Result(WINAPI* Real)(Arguments...);
+  static Result WINAPI Call(Arguments... arguments) {
+    results.push_back(failures-- > 0 ? Result{} : real_(arguments...));
+    return results.back();
+  }
+  static inline Real real_;
+  const char* dll_;
+  const char* function_;
+};
+// The memory contexts the program makes.
+using ContextWatch = ImportWatch<HDC, HDC>;
 // NOTE: without a window manager Wine leaves a window's frame to the X server, which draws none:
 // only the client area shows and a click on the caption hits the root window. Wine draws frames
 // itself when its X11 driver is told not to ask for decorations, which tests of real input need.

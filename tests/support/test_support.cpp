@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <tlhelp32.h>
 
+#include <utility>
+
 #include <gtest/gtest.h>
 
 // ---------------------------------------------------------------------------------------------
@@ -15,20 +17,24 @@ static DWORD WINAPI RunWork(void* work) {
   return 0;
 }
 
-bool RunOnThread(const std::function<void()>& work, bool deliverSent) {
-  HANDLE thread = CreateThread(nullptr, 0, RunWork, const_cast<std::function<void()>*>(&work),
-                               0, nullptr);
-  if (thread == nullptr) return false;
+TestThread::TestThread(std::function<void()> work)
+    : work_(std::move(work)), thread_(CreateThread(nullptr, 0, RunWork, &work_, 0, nullptr)) {}
+
+TestThread::~TestThread() {
+  Join();
+  if (thread_ != nullptr) CloseHandle(thread_);
+}
+
+bool TestThread::Join(bool deliverSent) {
+  if (thread_ == nullptr) return false;
   // Messages the work sends to this thread's windows are delivered while it waits.
   DWORD start = GetTickCount(), waited;
   MSG message;
   while ((waited = GetTickCount() - start) < 10000 &&
-         MsgWaitForMultipleObjects(1, &thread, FALSE, 10000 - waited,
+         MsgWaitForMultipleObjects(1, &thread_, FALSE, 10000 - waited,
                                    deliverSent ? QS_SENDMESSAGE : 0) == WAIT_OBJECT_0 + 1)
     PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-  bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
-  CloseHandle(thread);
-  return ended;
+  return WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0;
 }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
@@ -104,12 +110,7 @@ int ThreadsStartingOrEnding(void) {
 }
 
 bool WaitForThreadsToSettle(DWORD timeoutMs) {
-  DWORD start = GetTickCount();
-  while (ThreadsStartingOrEnding() > 0) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(1);
-  }
-  return true;
+  return WaitUntil([] { return ThreadsStartingOrEnding() == 0; }, timeoutMs);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -54,12 +54,33 @@ inline int HeapBusyBlocks(HANDLE heap) {
   return busy;
 }
 
-// Runs work on a new thread and waits for the thread to end (at most 10 s), delivering what it
-// sends to this thread's windows meanwhile unless told not to; whether it ended.
-bool RunOnThread(const std::function<void()>& work, bool deliverSent = true);
+// A thread beside the test that runs work from its start; joined, at the latest, when it goes.
+class TestThread {
+ public:
+  explicit TestThread(std::function<void()> work);
+  ~TestThread();
+  TestThread(const TestThread&) = delete;
+  // Waits for the thread to end (at most 10 s), delivering what it sends to this thread's
+  // windows meanwhile unless told not to; whether it ended.
+  bool Join(bool deliverSent = true);
+
+ private:
+  std::function<void()> work_;
+  HANDLE thread_;
+};
+// Runs work on a TestThread and joins it; whether it ended.
+inline bool RunOnThread(const std::function<void()>& work, bool deliverSent = true) {
+  return TestThread(work).Join(deliverSent);
+}
 // Waits, delivering nothing, until done() holds (at most timeoutMs); whether it held. What
 // ThreadWatcher frees of an ended thread is counted once it is done: the watcher runs when it can.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
+
+// Takes every free TLS index.
+inline void ExhaustTlsSlots(void) {
+  while (TlsAlloc() != TLS_OUT_OF_INDEXES) {
+  }
+}
 
 // Threads of this process other than the main one that run the program's code: started, and
 // not yet ending.

@@ -89,6 +89,8 @@ void Flush(DWORD quietMs) {
 }
 
 void RecordedTurn(DWORD waitMs) { RecordedWait(static_cast<int32_t>(waitMs)); }
+// Installed as the process starts: every executable that records sequences takes its turns so.
+static const bool recordedTurnInstalled = (SetPumpTurn(RecordedTurn), true);
 
 // ---------------------------------------------------------------------------------------------
 // Windows and heaps
@@ -121,6 +123,15 @@ HWND CreatePlain(const char* className, WNDPROC proc, DWORD style, HWND parent, 
 }
 
 int RuntimeHeapBlocks(void) { return HeapBusyBlocks(MainHeap) + HeapBusyBlocks(BlockHeap); }
+
+void RecordedWindowTest::Open(uint32_t flags, int32_t width, int32_t height, bool front) {
+  number = WindowOpen(-1, 100, 100, width, height, "recorded", flags);
+  window = WindowGetHandle(number);
+  ASSERT_NE(window, nullptr);
+  EventSetCallback(RecordingCallback);
+  ASSERT_TRUE(!front || BringToFront(window));
+  Flush(front ? 100 : 50);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Real input

@@ -41,6 +41,8 @@ inline Step Msg(UINT message, WPARAM w) { return {Step::Message, message, w, 0, 
 inline Step Msg(UINT message, WPARAM w, LPARAM l) {
   return {Step::Message, message, w, l, MatchWParam | MatchLParam};
 }
+// A gadget event type, as a kind of gadget posts it (the image gadget's drag start).
+constexpr int32_t AGadgetEventType = 14002;
 // An EventWait result with its event window, or with any window.
 inline Step Ev(int32_t code, int32_t window) {
   return {Step::Event, static_cast<uint32_t>(code), 0, window, MatchWindow};
@@ -75,8 +77,8 @@ void ExpectSequence(const std::vector<Step>& expected);
 // Delivers every message and event waiting (bounded: at most 3 s and 2000 turns, ending after
 // 50 ms without anything), then clears the log.
 void Flush(DWORD quietMs = 50);
-// PumpUntil's turn in these tests (see SetPumpTurn): RecordedWait, so that the runtime's events
-// are delivered and recorded as well as the messages.
+// PumpUntil's turn in every executable that links these helpers (see SetPumpTurn): RecordedWait,
+// so that the runtime's events are delivered and recorded as well as the messages.
 void RecordedTurn(DWORD waitMs);
 
 // ---------------------------------------------------------------------------------------------
@@ -92,6 +94,15 @@ HWND CreatePlain(const char* className, WNDPROC proc, DWORD style, HWND parent, 
                  int width, int height, int id = 0);
 // Busy blocks of MainHeap and BlockHeap together: shows what a call leaves allocated.
 int RuntimeHeapBlocks(void);
+// The fixture of the tests of one window: Open makes a runtime window (by default hidden, with a
+// caption and a client area of 200 × 100) at 100, 100 with the recording callback installed,
+// brought to the foreground when asked, and the queues flushed.
+struct RecordedWindowTest : testing::Test {
+  int32_t number = 0;
+  HWND window = nullptr;
+  void Open(uint32_t flags = WS_CAPTION | WS_SYSMENU | WindowHidden, int32_t width = 200,
+            int32_t height = 100, bool front = false);
+};
 
 // ---------------------------------------------------------------------------------------------
 // Real input

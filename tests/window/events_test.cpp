@@ -13,16 +13,8 @@
 namespace {
 
 // A hidden window with the recording callback installed and the queues flushed.
-struct EventTest : testing::Test {
-  int32_t number = 0;
-  HWND window = nullptr;
-  void SetUp() override {
-    number = OpenHidden();
-    window = WindowGetHandle(number);
-    ASSERT_NE(window, nullptr);
-    EventSetCallback(RecordingCallback);
-    Flush();
-  }
+struct EventTest : RecordedWindowTest {
+  void SetUp() override { Open(); }
   // Moves or sizes the window synchronously (WM_MOVE and WM_SIZE are sent, not posted).
   void MoveTo(int x, int y) {
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -58,23 +50,15 @@ TEST_F(EventTest, NegativeTimeOutsOtherThanMinusOneDoNotWait) {
 }
 
 TEST_F(EventTest, WaitWithoutLimitReturnsAMessagePostedFromAnotherThread) {
-  struct Poster {
-    static DWORD WINAPI Run(void* target) {
-      PostMessageA(static_cast<HWND>(target), WM_APP + 9, 77, 88);
-      return 0;
-    }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, Poster::Run, window, 0, nullptr);
+  TestThread poster([&] { PostMessageA(window, WM_APP + 9, 77, 88); });
   EXPECT_EQ(EventWait(-1), WM_APP + 9);
   EXPECT_EQ(EventGetWParam(), 77u);
   EXPECT_EQ(EventGetLParam(), 88);
-  WaitForSingleObject(thread, 5000);
-  CloseHandle(thread);
 }
 
 TEST_F(EventTest, MessagesWithoutEventsAreReturnedAsTheirNumbers) {
   PostMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(12, 34));
-  EXPECT_EQ(EventWait(0), 512);
+  EXPECT_EQ(EventWait(0), WM_MOUSEMOVE);
   EXPECT_EQ(EventGetWParam(), static_cast<WPARAM>(MK_LBUTTON));
   EXPECT_EQ(EventGetLParam(), MAKELPARAM(12, 34));
   EXPECT_EQ(EventGetType(), -1);
@@ -105,7 +89,7 @@ TEST_F(EventTest, QueuedEventsComeBeforeMessagesAndKeepTheOtherFields) {
   EXPECT_EQ(EventWait(0), WM_APP + 1);
   WindowThreadStateGet()->eventItem = 4321;
   PostMessageA(window, WM_APP + 2, 7, 8);
-  MoveTo(100, 100);
+  MoveTo(120, 120);
   SizeTo(250, 150);
   EXPECT_EQ(EventWait(0), WindowMoved);
   EXPECT_EQ(EventGetWindow(), number);
@@ -131,7 +115,7 @@ TEST_F(EventTest, ACloseSentDuringADispatchIsQueuedAndReturnedByTheNextCall) {
 
 TEST_F(EventTest, APostedCloseIsReturnedTwice) {
   PostMessageA(window, WM_CLOSE, 0x55, 0x66);
-  EXPECT_EQ(EventWait(0), 16);  // the message itself: its parameters are stored
+  EXPECT_EQ(EventWait(0), WM_CLOSE);  // the message itself: its parameters are stored
   EXPECT_EQ(EventGetWParam(), 0x55u);
   EXPECT_EQ(EventGetLParam(), 0x66);
   WindowThreadStateGet()->messageWParam = 0;
@@ -175,6 +159,7 @@ TEST_F(EventTest, TheWindowsOwnCallbackIsAskedInsteadOfTheThreads) {
 
 TEST_F(EventTest, ActivationQueuesAnEventAndDeactivationNone) {
   EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, WA_INACTIVE, 0), 1);
+  EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, MAKEWPARAM(WA_INACTIVE, TRUE), 0), 1);  // minimised
   EXPECT_EQ(SendMessageA(window, WM_ACTIVATE, WA_CLICKACTIVE, 0), 1);
   // A message of no runtime window still queues its activation, with window -1.
   HWND foreign = CreatePlain("ForeignActivate", WindowClassProc, WS_POPUP, nullptr, 0, 0, 10, 10);
@@ -287,10 +272,10 @@ TEST_F(EventTest, IconMessagesBecomeIconClicksOnlyForButtonActions) {
 }
 
 TEST_F(EventTest, GadgetEventMessagesBecomeGadgetActions) {
-  PostMessageA(window, GadgetEventMessage, 17, 14002);
+  PostMessageA(window, GadgetEventMessage, 17, AGadgetEventType);
   EXPECT_EQ(EventWait(0), GadgetAction);
   EXPECT_EQ(EventGetItem(), 17);
-  EXPECT_EQ(EventGetType(), 14002);
+  EXPECT_EQ(EventGetType(), AGadgetEventType);
 }
 
 // A drop record as a sender makes it: six fields, the sixth a block of 100 bytes.
@@ -396,25 +381,19 @@ TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
 }
 
 TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) {
-  struct Sender {
-    static DWORD WINAPI Send(void* target) {
-      Sleep(50);
-      SendMessageA(static_cast<HWND>(target), GadgetEventMessage, 17, 2);
-      return 0;
-    }
-  };
   // Sent by another thread while EventWait waits, with or without a limit: the event ends it.
   for (int32_t timeout : {5000, -1}) {
     SCOPED_TRACE(timeout);
-    HANDLE thread = CreateThread(nullptr, 0, Sender::Send, window, 0, nullptr);
+    TestThread sender([&] {
+      Sleep(50);
+      SendMessageA(window, GadgetEventMessage, 17, 2);
+    });
     DWORD start = GetTickCount();
     EXPECT_EQ(EventWait(timeout), GadgetAction);
     EXPECT_LT(GetTickCount() - start, 4000u);
     EXPECT_EQ(EventGetItem(), 17);
     EXPECT_EQ(EventGetType(), 2);
     EXPECT_EQ(EventGetWindow(), number);
-    WaitForSingleObject(thread, 5000);
-    CloseHandle(thread);
   }
   // A message posted and another sent while this thread does not look: one wait sees both.
   // The sent one's event comes first, then the posted message, then nothing.
@@ -453,8 +432,7 @@ TEST_F(EventTest, AnEndingThreadsQueuedEventsAreFreed) {
   }));
   EXPECT_EQ(queued, 2);
   // ThreadWatcher frees the thread's state once it has seen the thread end.
-  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
-  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  EXPECT_TRUE(WaitUntil([&] { return RuntimeHeapBlocks() == before; })) << RuntimeHeapBlocks();
 }
 
 TEST_F(EventTest, NotifyWithoutAHeaderIsLeftToTheDefault) {

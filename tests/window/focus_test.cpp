@@ -25,9 +25,7 @@ LRESULT CALLBACK KeyLoggingButton(HWND control, UINT message, WPARAM wParam, LPA
 
 // A shown window with controls A, B, F (no WS_TABSTOP), C, D (disabled) and E (hidden), in
 // that Z order.
-struct FocusTest : testing::Test {
-  int32_t number = 0;
-  HWND window = nullptr;
+struct FocusTest : RecordedWindowTest {
   HWND a = nullptr, b = nullptr, c = nullptr, d = nullptr, e = nullptr, f = nullptr;
   HWND Button(const char* name, DWORD style, int y, HWND parent = nullptr) {
     HWND button = CreateWindowExA(0, "BUTTON", name, WS_CHILD | WS_VISIBLE | style, 10, y, 80, 20,
@@ -37,9 +35,7 @@ struct FocusTest : testing::Test {
     return button;
   }
   void SetUp() override {
-    number = WindowOpen(-1, 100, 100, 400, 300, "focus", 0x00C80000);
-    window = WindowGetHandle(number);
-    ASSERT_NE(window, nullptr);
+    Open(0x00C80000, 400, 300);
     a = Button("A", WS_TABSTOP, 10);
     b = Button("B", WS_TABSTOP, 40);
     f = Button("F", 0, 70);
@@ -47,7 +43,6 @@ struct FocusTest : testing::Test {
     d = Button("D", WS_TABSTOP | WS_DISABLED, 130);
     e = Button("E", WS_TABSTOP, 160);
     ShowWindow(e, SW_HIDE);
-    EventSetCallback(RecordingCallback);
     ASSERT_TRUE(BringToFront(window));
     Flush(100);
     ASSERT_EQ(GetActiveWindow(), window);

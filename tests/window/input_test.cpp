@@ -21,21 +21,10 @@ RECT FrameOf(HWND window) {
 }
 
 // A shown, active window with the recording callback installed and the queues flushed.
-struct InputTest : testing::Test {
-  int32_t number = 0;
-  HWND window = nullptr;
-  void Open(uint32_t flags, int width = 520, int height = 220) {
-    number = WindowOpen(-1, 100, 100, width, height, "input", flags);
-    window = WindowGetHandle(number);
-    ASSERT_NE(window, nullptr);
-    EventSetCallback(RecordingCallback);
-    ASSERT_TRUE(BringToFront(window));
-    Flush(100);
-  }
-};
+using InputTest = RecordedWindowTest;
 
 TEST_F(InputTest, ClickingTheCloseBoxQueuesACloseRequest) {
-  Open(0x00C80000);
+  Open(0x00C80000, 520, 220, true);
   POINT box;
   ASSERT_TRUE(FindCloseBox(window, &box));
   recorder.watched = {WM_NCLBUTTONDOWN, WM_SYSCOMMAND, WM_CLOSE};
@@ -51,7 +40,7 @@ TEST_F(InputTest, ClickingTheCloseBoxQueuesACloseRequest) {
 
 TEST_F(InputTest, DraggingTheCaptionMovesTheWindowWithMovingMessagesToTheCallback) {
   DragFullWindows full(true);
-  Open(0x00C80000);
+  Open(0x00C80000, 520, 220, true);
   struct Moving { RECT to; int32_t x, y; };
   std::vector<Moving> moves;
   recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM lParam) {
@@ -92,7 +81,7 @@ POINT LeftBorder(HWND window) {
 
 TEST_F(InputTest, LiveSizingFollowsTheMouseAndStopsAtTheMinimumTrackWidth) {
   DragFullWindows full(true);
-  Open(WS_OVERLAPPEDWINDOW, 300, 200);
+  Open(WS_OVERLAPPEDWINDOW, 300, 200, true);
   RECT start = FrameOf(window);
   POINT edge = LeftBorder(window);
   ASSERT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(edge.x, edge.y)), HTLEFT);
@@ -126,7 +115,7 @@ TEST_F(InputTest, LiveSizingFollowsTheMouseAndStopsAtTheMinimumTrackWidth) {
 
 TEST_F(InputTest, WithoutFullWindowDraggingTheSystemSizesTheWindow) {
   DragFullWindows full(false);
-  Open(WS_OVERLAPPEDWINDOW, 300, 200);
+  Open(WS_OVERLAPPEDWINDOW, 300, 200, true);
   RECT start = FrameOf(window);
   POINT edge = {start.right - 2, (start.top + start.bottom) / 2};
   ASSERT_EQ(SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(edge.x, edge.y)), HTRIGHT);
@@ -153,7 +142,7 @@ bool Key(HWND window, WORD key, const std::function<bool()>& done) {
 
 TEST_F(InputTest, KeyboardSizingChoosesAnEdgeThenStepsItTenPixels) {
   DragFullWindows full(true);
-  Open(WS_OVERLAPPEDWINDOW, 300, 200);
+  Open(WS_OVERLAPPEDWINDOW, 300, 200, true);
   SetFocus(window);
   RECT start = FrameOf(window);
   SizingState* state = SizingStateGet();
@@ -191,7 +180,7 @@ TEST_F(InputTest, KeyboardSizingChoosesAnEdgeThenStepsItTenPixels) {
 
 TEST_F(InputTest, EscapeEndsTheSizingAtTheCurrentSizeAndKeysStillReachTheWindow) {
   DragFullWindows full(true);
-  Open(WS_OVERLAPPEDWINDOW, 300, 200);
+  Open(WS_OVERLAPPEDWINDOW, 300, 200, true);
   SetFocus(window);
   RECT start = FrameOf(window);
   SetCursorPos((start.left + start.right) / 2, start.top);  // on the edge, as a drag would be

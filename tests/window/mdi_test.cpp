@@ -17,7 +17,8 @@ WNDPROC clientProc;           // the MDICLIENT class procedure
 bool clientKeepsChildren;     // the client ignores WM_MDIDESTROY
 
 LRESULT CALLBACK LoggingClient(HWND client, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_MDIACTIVATE || message == WM_MDIDESTROY) clientLog.push_back(message);
+  if (message == WM_MDIACTIVATE || message == WM_MDIDESTROY || message == WM_NCACTIVATE)
+    clientLog.push_back(message);
   if (message == WM_MDIDESTROY && clientKeepsChildren) return 0;
   return CallWindowProcA(clientProc, client, message, wParam, lParam);
 }
@@ -27,12 +28,11 @@ LRESULT CALLBACK ChildProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 // A runtime window as MDI frame, with a real MDI client and one MDI child of "MDI_ChildClass".
-struct MdiTest : testing::Test {
-  int32_t number = 0;
+struct MdiTest : RecordedWindowTest {
   HWND frame = nullptr, client = nullptr, child = nullptr;
   void SetUp() override {
-    number = WindowOpen(-1, 50, 50, 500, 400, "frame", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
-    frame = WindowGetHandle(number);
+    Open(WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 500, 400);
+    frame = window;
     CLIENTCREATESTRUCT create = {nullptr, 50000};
     client = CreateWindowExA(0, "MDICLIENT", nullptr, WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE, 0,
                              0, 200, 150, frame, nullptr, ModuleInstance, &create);
@@ -47,7 +47,6 @@ struct MdiTest : testing::Test {
     RegisterClassA(&wc);
     child = CreateMDIWindowA("MDI_ChildClass", "doc", 0, 0, 0, 100, 80, client, ModuleInstance, 0);
     ASSERT_NE(child, nullptr);
-    EventSetCallback(RecordingCallback);
     Flush();
     clientLog.clear();
   }
@@ -72,11 +71,15 @@ TEST_F(MdiTest, TheFramesSizeNeverReachesTheFramesDefault) {
   ExpectSequence({Ev(WindowSized, number)});
 }
 
-TEST_F(MdiTest, FocusGivenToTheFrameGoesToTheClient) {
+TEST_F(MdiTest, FocusAndActivationGivenToTheFrameGoToTheClient) {
   SetFocus(nullptr);
   SendMessageA(frame, WM_SETFOCUS, 0, 0);
   HWND focus = GetFocus();
   EXPECT_TRUE(focus == client || IsChild(client, focus));
+  // The client hands the frame's activation on to its active child's caption.
+  clientLog.clear();
+  SendMessageA(frame, WM_NCACTIVATE, FALSE, 0);
+  EXPECT_EQ(clientLog, std::vector<UINT>{WM_NCACTIVATE});
 }
 
 TEST_F(MdiTest, AnMdiChildIsClosedThroughItsClientAndKeepsItsClass) {

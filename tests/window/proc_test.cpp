@@ -18,12 +18,12 @@ LRESULT CALLBACK ColourChild(HWND window, UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-TEST(WindowProc, DescendantsAndForeignWindowsFindTheirRuntimeWindowOrNone) {
-  int32_t number = OpenHidden();
-  HWND window = WindowGetHandle(number);
+using WindowProc = RecordedWindowTest;
+
+TEST_F(WindowProc, DescendantsAndForeignWindowsFindTheirRuntimeWindowOrNone) {
+  Open();
   HWND child = CreatePlain("ProcChild", DefWindowProcA, WS_CHILD, window, 0, 0, 10, 10);
   HWND grandchild = CreatePlain("ProcChild", DefWindowProcA, WS_CHILD, child, 0, 0, 5, 5);
-  EventSetCallback(RecordingCallback);
   // A message handled by the runtime on behalf of a descendant belongs to the runtime window.
   EXPECT_EQ(WindowMessageHandler(grandchild, WM_CLOSE, 0, 0), 0);
   EXPECT_EQ(EventGetWindow(), number);
@@ -48,10 +48,8 @@ TEST(WindowProc, DescendantsAndForeignWindowsFindTheirRuntimeWindowOrNone) {
   EXPECT_EQ(WindowGetHandle(number), nullptr);
 }
 
-TEST(WindowProc, TheCallbackSeesEveryMessageFirstAndItsResultEndsTheMessage) {
-  int32_t number = OpenHidden();
-  HWND window = WindowGetHandle(number);
-  EventSetCallback(RecordingCallback);
+TEST_F(WindowProc, TheCallbackSeesEveryMessageFirstAndItsResultEndsTheMessage) {
+  Open();
   recorder.watched = {WM_USER + 1, WM_MOVE, WM_SETTEXT};
   recorder.results[WM_USER + 1] = 0x1234;
   recorder.results[WM_MOVE] = 99;  // the runtime's handling does not run: no event
@@ -65,18 +63,16 @@ TEST(WindowProc, TheCallbackSeesEveryMessageFirstAndItsResultEndsTheMessage) {
   ExpectSequence({Msg(WM_USER + 1, 1, 2), Msg(WM_MOVE, 0, MAKELPARAM(3, 4)), Msg(WM_SETTEXT)});
 }
 
-TEST(WindowProc, NotHandledNeverLeavesTheWindowProcedure) {
-  HWND window = WindowGetHandle(OpenHidden());
-  EventSetCallback(RecordingCallback);
+TEST_F(WindowProc, NotHandledNeverLeavesTheWindowProcedure) {
+  Open();
   recorder.results[WM_USER + 2] = NotHandled;
   EXPECT_EQ(WindowClassProc(window, WM_USER + 2, 0, 0), 0);  // DefWindowProcA's result
   EXPECT_EQ(WindowClassProc(window, WM_USER + 3, 0, 0), 0);
   EXPECT_EQ(WindowMessageHandler(window, WM_USER + 3, 0, 0), NotHandled);
 }
 
-TEST(WindowProc, ColourChangesReachEveryDescendantExceptUnderAnMdiChild) {
-  int32_t number = OpenHidden();
-  HWND window = WindowGetHandle(number);
+TEST_F(WindowProc, ColourChangesReachEveryDescendantExceptUnderAnMdiChild) {
+  Open();
   HWND child = CreatePlain("ColourChild", ColourChild, WS_CHILD, window, 0, 0, 10, 10);
   HWND grandchild = CreatePlain("ColourChild", ColourChild, WS_CHILD, child, 0, 0, 5, 5);
   SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);

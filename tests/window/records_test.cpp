@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -272,9 +271,9 @@ TEST(WindowRecords, TwoThreadsOpeningOneNumberAtOnce) {
       if (opened[thread][round]) WindowClose(number);
     }
   };
-  std::thread first(run, 0), second(run, 1);
-  first.join();
-  second.join();
+  {
+    TestThread first([&] { run(0); }), second([&] { run(1); });
+  }
   std::vector<int> winners, expected;
   for (int round = 0; round < Rounds; ++round) {
     winners.push_back(opened[0][round] + opened[1][round]);
@@ -284,8 +283,7 @@ TEST(WindowRecords, TwoThreadsOpeningOneNumberAtOnce) {
   EXPECT_FALSE(ClassRegistered(9));
   EXPECT_FALSE(ClassRegistered(1 << 30));
   // The threads' own blocks go when ThreadWatcher sees them end.
-  WaitUntil([&] { return RuntimeHeapBlocks() == before; });
-  EXPECT_EQ(RuntimeHeapBlocks(), before);
+  EXPECT_TRUE(WaitUntil([&] { return RuntimeHeapBlocks() == before; })) << RuntimeHeapBlocks();
 }
 
 TEST(WindowRecords, SystemEndClosesNumberedThenDynamicWindows) {
@@ -388,20 +386,13 @@ TEST(WindowRecords, AWindowDestroyedAnyOtherWayGoesWithItsRecordOnce) {
 
 TEST(WindowRecords, AWindowThatCannotBeDestroyedFromHereKeepsItsRecordAndNumber) {
   // Window 8 belongs to another thread, which keeps it until told to close it.
-  static HANDLE opened, release;
-  opened = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  struct Owner {
-    static DWORD WINAPI Run(void*) {
-      OpenHidden(8);
-      SetEvent(opened);
-      WaitForSingleObject(release, 10000);
-      WindowClose(8);
-      return 0;
-    }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, Owner::Run, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(opened, 5000), WAIT_OBJECT_0);
+  std::atomic<bool> opened{false}, release{false};
+  TestThread owner([&] {
+    opened = OpenHidden(8) != 0;
+    WaitUntil([&] { return release.load(); }, 10000);
+    WindowClose(8);
+  });
+  ASSERT_TRUE(WaitUntil([&] { return opened.load(); }, 5000));
   HWND window = WindowGetHandle(8);
   ASSERT_TRUE(IsWindow(window));
   WindowRecord* record = WindowFind(8);
@@ -417,9 +408,8 @@ TEST(WindowRecords, AWindowThatCannotBeDestroyedFromHereKeepsItsRecordAndNumber)
   EXPECT_EQ(CopyAcceleratorTableA(kept.acceleratorTable, nullptr, 0), 2);
   EXPECT_TRUE(ClassRegistered(8));
   // Its own thread closes it.
-  SetEvent(release);
-  EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
-  CloseHandle(thread);
+  release = true;
+  EXPECT_TRUE(owner.Join());
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(WindowGetHandle(8), nullptr);
   EXPECT_FALSE(ClassRegistered(8));

@@ -1,6 +1,10 @@
 // Live sizing at the message level: which commands start it, what the window may change, child
 // windows, other windows' messages, and a sized window that goes away. Full-window dragging is a
 // setting of the whole display, so these tests run with the display to themselves.
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -12,14 +16,9 @@
 namespace {
 
 // The sizing filter at the message level, with full-window dragging as the test sets it.
-struct SizingFilterTest : testing::Test {
-  HWND window = nullptr;
-  int32_t number = 0;
+struct SizingFilterTest : RecordedWindowTest {
   DragFullWindows* drag = nullptr;
-  void SetUp() override {
-    number = WindowOpen(-1, 100, 100, 300, 200, "", WS_OVERLAPPEDWINDOW);
-    window = WindowGetHandle(number);
-  }
+  void SetUp() override { Open(WS_OVERLAPPEDWINDOW, 300, 200); }
   void TearDown() override { delete drag; }
   void Drag(bool on) { drag = new DragFullWindows(on); }
 };
@@ -37,6 +36,25 @@ TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
   EXPECT_EQ(GetCapture(), window);
   ReleaseCapture();
   EXPECT_FALSE(SizingStateGet()->active);
+}
+
+// An arrow key chooses the edge to size: from none, its own side; across a chosen side, the
+// corner between the two.
+TEST_F(SizingFilterTest, ArrowKeysChooseEdgesAndCorners) {
+  Drag(true);
+  const int32_t L = WMSZ_LEFT, T = WMSZ_TOP, R = WMSZ_RIGHT, B = WMSZ_BOTTOM;
+  const std::vector<std::tuple<WPARAM, int32_t, int32_t>> choices = {
+      {VK_LEFT, 0, L},  {VK_LEFT, T, WMSZ_TOPLEFT},  {VK_LEFT, B, WMSZ_BOTTOMLEFT},
+      {VK_UP, 0, T},    {VK_UP, L, WMSZ_TOPLEFT},    {VK_UP, R, WMSZ_TOPRIGHT},
+      {VK_RIGHT, 0, R}, {VK_RIGHT, T, WMSZ_TOPRIGHT}, {VK_RIGHT, B, WMSZ_BOTTOMRIGHT},
+      {VK_DOWN, 0, B},  {VK_DOWN, L, WMSZ_BOTTOMLEFT}, {VK_DOWN, R, WMSZ_BOTTOMRIGHT}};
+  for (auto [key, from, to] : choices) {
+    SCOPED_TRACE(std::to_string(key) + " from " + std::to_string(from));
+    EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | from, 0), 0);
+    SizingFilter(window, WM_KEYDOWN, key, 0);
+    EXPECT_EQ(SizingStateGet()->edge, to);
+    ReleaseCapture();  // ends the sizing
+  }
 }
 
 TEST_F(SizingFilterTest, OnlyAWindowTheSystemWouldSizeIsSized) {

@@ -42,6 +42,8 @@ void MemoryEnd(void);
 // without (a start-up step's heap, a TLS slot, an event, the watcher thread): nothing may run on
 // with a null handle, so the process stops at once.
 constexpr UINT CoreOutOfResourcesExitCode = STATUS_NO_MEMORY;
+// Stops the process so, for any library's start-up step.
+[[noreturn]] inline void CoreOutOfResources(void) { ExitProcess(CoreOutOfResourcesExitCode); }
 
 // ---------------------------------------------------------------------------------------------
 // Memory blocks

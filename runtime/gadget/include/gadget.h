@@ -14,8 +14,8 @@
 // Start-up and gadgets by number
 // ---------------------------------------------------------------------------------------------
 
-// Start-up step of the gadget library: the gadget table and per-thread state, then the common
-// controls.
+// Start-up step of the gadget library: the common controls. The gadget table and each thread's
+// gadget state are the window system's, started with it (GadgetTableInit).
 void GadgetLibraryInit(void);
 // Sets a gadget's state through its type (an image gadget shows the picture value and repaints
 // before returning); the type's result, or 0 when there is no such gadget.

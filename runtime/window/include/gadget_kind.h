@@ -58,6 +58,13 @@ static_assert(sizeof(GadgetRecord) == 28, "a gadget record is seven 32-bit field
 static_assert(offsetof(GadgetRecord, previousProc) == 12, "gadget record layout is fixed");
 static_assert(offsetof(GadgetRecord, pressX) == 24, "gadget record layout is fixed");
 
+// A kind of gadget: a constant-initialised static of the kind's own file.
+struct GadgetKind {
+  GadgetType type;         // the kind's type record
+  WNDPROC procedure;       // the kind's window procedure, below GadgetSubclassProc
+  WNDPROC classProcedure;  // the control class's procedure, set by GadgetCreate for GadgetPassOn
+};
+
 // A thread's gadget state; prepared on the thread's first use.
 struct GadgetThreadState {
   HWND parent;           // window in which this thread's next gadgets are created, or null
@@ -71,9 +78,8 @@ static_assert(sizeof(GadgetThreadState) == 20, "five 32-bit fields");
 // GadgetRecords, 50 numbered slots to begin with; null until GadgetTableInit.
 extern ObjectTable* GadgetTable;
 
-// Start-up of the gadget table: the default GUI font, the table (whose free callback destroys
-// gadget n's control), and the per-thread gadget state. The gadget library's start-up step runs
-// it first.
+// Start-up step of the gadget table, after WindowSystemInit: the default GUI font, the table
+// (whose free callback destroys gadget n's control), and the per-thread gadget state.
 void GadgetTableInit(void);
 // The calling thread's gadget state.
 GadgetThreadState* GadgetThreadStateGet(void);
@@ -84,14 +90,22 @@ GadgetRecord* GadgetFind(int32_t number);
 // is asked first, then "XR_ID", which holds even when someone changed the identifier.
 GadgetRecord* GadgetOfControl(HWND control, int32_t* number);
 // The gadget of a message that a kind's window procedure is handed, its number in *number: the
-// record GadgetSubclassProc found for it, looked up once per message; for a message that reached
-// the kind's procedure another way, GadgetOfControl's answer.
+// record GadgetSubclassProc found for it, looked up once per message; null and -1 for a message
+// that did not come through it (its control is then no live gadget's).
 GadgetRecord* GadgetOfMessage(HWND control, int32_t* number);
 // Last step of creating any gadget: ties control to record under number (-1: the record's
 // address), subclasses it and gives it the thread's font; the chosen number for -1, otherwise
 // the control; 0 when the record is not one the gadget table hands out for that number (the
 // control is then left as it was).
 int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const GadgetType* type);
+// Makes control, just created by a kind in the thread's parent window, gadget number of kind,
+// whose procedure gets its messages after the plumbing's; a gadget that held the number goes now
+// that its successor exists. The chosen number for -1, otherwise the control; 0 when control is
+// null or the table cannot take the number, and then only control changes: it is destroyed.
+int32_t GadgetCreate(int32_t number, HWND control, GadgetKind* kind);
+// Passes a message on to the class procedure of kind's controls.
+LRESULT GadgetPassOn(const GadgetKind* kind, HWND control, UINT message, WPARAM wParam,
+                     LPARAM lParam);
 // Posts gadget event type of gadget number, whose control is control, to its owning window; it
 // arrives as GadgetAction.
 void GadgetPostEvent(HWND control, int32_t number, int32_t type);

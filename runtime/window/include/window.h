@@ -30,6 +30,12 @@ constexpr int32_t Activated = 13104;    // WM_ACTIVATE that activates (queued)
 constexpr int32_t DropOnWindow = 13105; // data dropped on a window (pending)
 constexpr int32_t DropOnGadget = 13106; // data dropped on a gadget (pending)
 
+// Event types of IconClick: the mouse action on the icon.
+constexpr int32_t IconLeftClick = 0;
+constexpr int32_t IconRightClick = 1;
+constexpr int32_t IconLeftDoubleClick = 2;
+constexpr int32_t IconRightDoubleClick = 3;
+
 // A window callback's result that lets the window system go on with the message.
 constexpr LRESULT ProcessDefaultEvents = static_cast<LRESULT>(0xE0E0E0E1u);
 
