@@ -117,10 +117,21 @@ static void RepaintUnder(HWND control) {
   RedrawWindow(owner, &rect, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
+// Paints the picture on the control's context at once, as its WM_PAINT does; whether there was a
+// context to paint on.
+static bool PaintNow(GadgetRecord* gadget, HWND control) {
+  HDC dc = GetDC(control);
+  if (dc == nullptr) return false;
+  PaintPicture(gadget, dc);
+  ReleaseDC(control, dc);
+  return true;
+}
+
 // Shows picture: the control takes its size and has repainted when this returns.
 static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
   gadget->state = reinterpret_cast<uintptr_t>(picture);
-  if (picture == nullptr || GetObjectType(picture) != OBJ_BITMAP) RepaintUnder(control);
+  bool bitmap = picture != nullptr && GetObjectType(picture) == OBJ_BITMAP;
+  if (!bitmap) RepaintUnder(control);
   BITMAP measured;
   if (picture != nullptr && ImageMeasure(picture, &measured)) {
     SIZE size = {measured.bmWidth, measured.bmHeight};
@@ -131,12 +142,16 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
     // A control already of that size (every frame of the lens) skips the no-op resize.
     RECT now;
     GetWindowRect(control, &now);
-    if (now.right - now.left != size.cx || now.bottom - now.top != size.cy)
-      SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
-    // Invalidated and painted before returning, as InvalidateRect and UpdateWindow would; the
-    // control has no children of its own to look through, and not looking saves a wine-server
-    // request per frame.
-    RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_NOCHILDREN);
+    bool resized = now.right - now.left != size.cx || now.bottom - now.top != size.cy;
+    if (resized) SetWindowPos(control, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+    // NOTE: under Wine an invalidation painted at once (RedrawWindow with RDW_UPDATENOW, then
+    // BeginPaint and EndPaint) asks the wine server six times, each a wait for a core that went
+    // idle since the last frame; painting on the control's context asks nothing, and what it
+    // paints reaches the screen when the thread next waits, as every frame's does. So a bitmap of
+    // the control's own size is painted so. A part of the control already waiting to be painted
+    // keeps waiting: its WM_PAINT paints the same picture, and validating it would cost a request.
+    if (resized || !bitmap || !PaintNow(gadget, control))
+      RedrawWindow(control, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_NOCHILDREN);
   }
   return reinterpret_cast<LRESULT>(picture);
 }

@@ -37,10 +37,10 @@ std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height) {
   return pixels;
 }
 
-Picture ReadScreen(const RECT& rect) {
+Picture ReadScreen(const RECT& rect, HWND window) {
   int32_t width = rect.right - rect.left, height = rect.bottom - rect.top;
   if (width <= 0 || height <= 0) return Picture();
-  HDC screen = GetDC(nullptr);
+  HDC screen = GetDC(window);
   HDC memory = CreateCompatibleDC(screen);
   HBITMAP copy = CreateCompatibleBitmap(screen, width, height);
   HGDIOBJ old = SelectObject(memory, copy);
@@ -53,7 +53,7 @@ Picture ReadScreen(const RECT& rect) {
   }
   DeleteObject(copy);
   DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  ReleaseDC(window, screen);
   return picture;
 }
 

@@ -27,9 +27,10 @@ BITMAPINFO TopDown32(int32_t width, int32_t height);
 // when GetDIBits fails.
 std::vector<uint8_t> ReadBitmap32(HBITMAP bitmap, int width, int height);
 
-// What the screen shows in a rectangle: a desktop BitBlt, as any program sees it. Empty for an
-// empty rectangle or when the copy fails.
-Picture ReadScreen(const RECT& rect);
+// What the screen shows in a rectangle: a desktop BitBlt, as any program sees it; or what window
+// has painted in a rectangle of its client area. Empty for an empty rectangle or when the copy
+// fails.
+Picture ReadScreen(const RECT& rect, HWND window = nullptr);
 
 // Compares two pictures of width × height, each pixel's first `bytes` bytes (3: colour only, 4:
 // with the fourth byte). Empty on a match, else where and how they differ (the first five).
