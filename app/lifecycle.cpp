@@ -187,7 +187,8 @@ void PrepareLunetrix(bool withPictures) {
 static wchar_t* CurrentFolder(void) {
   DWORD size = GetCurrentDirectoryW(0, nullptr);
   auto* folder = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, size * sizeof(wchar_t)));
-  if (folder != nullptr && (size == 0 || GetCurrentDirectoryW(size, folder) >= size)) {
+  // Its length, without the closing null, unless it could not be had or changed meanwhile.
+  if (folder != nullptr && GetCurrentDirectoryW(size, folder) + 1 != size) {
     LocalFree(folder);
     return nullptr;
   }
