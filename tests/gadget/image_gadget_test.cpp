@@ -166,12 +166,16 @@ TEST_F(ImageGadget, SettingStateHasRepaintedTheControlWhenItReturns) {
   PatBlt(dc, 0, 0, 200, 100, BLACKNESS);
   SelectObject(dc, previous);
   DeleteDC(dc);
+  int room = GdiRoom();
   GadgetSetState(gadget, ImageGetHandle(pattern));
   EXPECT_LT(PatternPixelsShown(control, true), 200 * 100 / 50) << "the same picture, repainted";
-  // A part already waiting to be painted, erased first, shows the picture set once it is painted.
+  EXPECT_EQ(GdiRoom(), room) << "a context painted on was kept";
+  // A part already waiting to be painted, erased first, shows the picture set once it is painted;
+  // the set-state paints on the control's context and leaves that part waiting.
   RECT part = {50, 20, 150, 80};
   InvalidateRect(control, &part, TRUE);
   GadgetSetState(gadget, ImageGetHandle(PatternImage(200, 100)));
+  EXPECT_TRUE(GetUpdateRect(control, nullptr, FALSE)) << "painted through an invalidation";
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 200 * 100) << "a part that was waiting";
 }

@@ -289,13 +289,6 @@ std::vector<uint8_t> BitmapFile(int width, int height, int bitCount) {
 
 int CrtHeapBusyBlocks() { return HeapBusyBlocks(reinterpret_cast<HANDLE>(_get_heap_handle())); }
 
-int GdiRoom() {
-  std::vector<HPEN> pens;
-  for (HPEN pen; (pen = CreatePen(PS_SOLID, 0, RGB(0, 0, 0))) != nullptr;) pens.push_back(pen);
-  for (HPEN pen : pens) DeleteObject(pen);
-  return static_cast<int>(pens.size());
-}
-
 // ---------------------------------------------------------------------------------------------
 // PNG chunks
 // ---------------------------------------------------------------------------------------------

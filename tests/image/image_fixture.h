@@ -67,10 +67,6 @@ uint8_t BitmapFileByte(int x, int y, int channel);
 
 // Busy blocks of the C library's heap, where libpng and stdio streams allocate.
 int CrtHeapBusyBlocks();
-// How many more GDI objects the process can make, counted by making pens until the system
-// refuses one (all deleted again). NOTE: Wine reports no GDI counts (GetGuiResources is 0), so
-// a leaked bitmap or icon shows only as room that is gone.
-int GdiRoom();
 
 // A PNG chunk's position in a file: its length field's offset, type and data length.
 struct PngChunk {

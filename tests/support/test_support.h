@@ -54,6 +54,16 @@ inline int HeapBusyBlocks(HANDLE heap) {
   return busy;
 }
 
+// How many more GDI objects the process can make, counted by making pens until the system
+// refuses one (all deleted again). NOTE: Wine reports no GDI counts (GetGuiResources is 0), so
+// a leaked bitmap, icon or context shows only as room that is gone.
+inline int GdiRoom() {
+  std::vector<HPEN> pens;
+  for (HPEN pen; (pen = CreatePen(PS_SOLID, 0, RGB(0, 0, 0))) != nullptr;) pens.push_back(pen);
+  for (HPEN pen : pens) DeleteObject(pen);
+  return static_cast<int>(pens.size());
+}
+
 // A thread beside the test that runs work from its start; joined, at the latest, when it goes.
 class TestThread {
  public:
