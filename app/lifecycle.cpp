@@ -102,22 +102,12 @@ static void FollowScaleChange(HWND window, LPARAM lParam) {
 // the new frame's WM_WINDOWPOSCHANGED fits the client area back. A theme, a setting or a style
 // takes effect on the frame only when it is drawn anew, which the window asks for at once.
 static void KeepClientArea(HWND window, UINT message, LPARAM lParam) {
-  switch (message) {
-    case WM_DPICHANGED: {
-      FollowScaleChange(window, lParam);
-      break;
-    }
-    case WM_THEMECHANGED:
-    case WM_SETTINGCHANGE:
-    case WM_STYLECHANGED: {
-      Reframe(window);
-      break;
-    }
-    case WM_WINDOWPOSCHANGED: {
-      if (FrameChanged(message, lParam)) KeepClientSize(window);
-      break;
-    }
-  }
+  if (message == WM_DPICHANGED)
+    FollowScaleChange(window, lParam);
+  else if (message == WM_THEMECHANGED || message == WM_SETTINGCHANGE || message == WM_STYLECHANGED)
+    Reframe(window);
+  else if (FrameChanged(message, lParam))
+    KeepClientSize(window);
 }
 
 LRESULT CALLBACK MoveCallback(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -145,8 +145,8 @@ static bool SetReserve(TableState* table) {
 // Numbered slots
 // ---------------------------------------------------------------------------------------------
 
-static int32_t Capacity(const ObjectTable* table) {
-  return __atomic_load_n(&table->capacity, __ATOMIC_ACQUIRE);
+bool ObjectIsSlot(const ObjectTable* table, int32_t n) {
+  return n >= 0 && n < __atomic_load_n(&table->capacity, __ATOMIC_ACQUIRE);
 }
 
 // Slot n, which lies below capacity: block n >> shift, record n & (blockCapacity − 1). Read
@@ -271,7 +271,7 @@ bool ObjectRefused(ObjectTable* table, const void* record) {
 }
 
 void* ObjectFind(ObjectTable* table, int32_t n) {
-  if (n >= 0 && n < Capacity(table)) {
+  if (ObjectIsSlot(table, n)) {
     uint8_t* record = LocateSlot(StateOf(table), n);
     return RecordExists(record) ? record : nullptr;
   }
@@ -287,7 +287,7 @@ void* ObjectFind(ObjectTable* table, int32_t n) {
 }
 
 void ObjectRelease(ObjectTable* table, int32_t n) {
-  if (n >= 0 && n < Capacity(table)) {
+  if (ObjectIsSlot(table, n)) {
     uint8_t* record = LocateSlot(StateOf(table), n);
     __atomic_store_n(reinterpret_cast<uintptr_t*>(record), uintptr_t{0}, __ATOMIC_RELEASE);
     memset(record, 0, table->recordSize);

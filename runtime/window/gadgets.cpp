@@ -168,8 +168,7 @@ int32_t GadgetCreate(int32_t number, HWND control, GadgetKind* kind) {
   // The gadget that holds the number goes here, not under the table's lock in its free callback,
   // where its destruction's callbacks would hold up every other thread. Only a number below the
   // capacity is a slot: any other is refused or fresh, and a dynamic gadget it may name stays.
-  bool slot = number >= 0 && number < __atomic_load_n(&GadgetTable->capacity, __ATOMIC_ACQUIRE);
-  GadgetRecord* previous = slot ? GadgetFind(number) : nullptr;
+  GadgetRecord* previous = ObjectIsSlot(GadgetTable, number) ? GadgetFind(number) : nullptr;
   if (previous != nullptr) DestroyWindow(previous->handle);
   kind->classProcedure = reinterpret_cast<WNDPROC>(
       SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(kind->procedure)));

@@ -165,7 +165,7 @@ int32_t WindowOpenChild(int32_t number, int32_t x, int32_t y, int32_t width, int
   UnregisterWaitingClasses();
   // The window in the numbered slot is closed here rather than by the table under its lock,
   // where the callbacks of its destruction would hold up every other thread's windows.
-  if (number >= 0 && number < __atomic_load_n(&WindowTable->capacity, __ATOMIC_ACQUIRE))
+  if (ObjectIsSlot(WindowTable, number))
     WindowClose(number);
   auto* record = static_cast<WindowRecord*>(ObjectAllocate(WindowTable, number));
   // A refusal's record is shared with every other refusal: nothing is written into it, and

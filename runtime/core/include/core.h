@@ -180,6 +180,9 @@ void* ObjectAllocate(ObjectTable* table, int32_t n);
 // Is record the one ObjectAllocate hands every refused number? A creator asks first, before
 // anything a refusal must not leave behind, and then writes nothing into it.
 bool ObjectRefused(ObjectTable* table, const void* record);
+// Is n a numbered slot the table covers now? Only there can a live numbered object be; any other
+// number names a dynamic object or none. Takes no lock.
+bool ObjectIsSlot(const ObjectTable* table, int32_t n);
 // The record of a live object n, or null. Takes no lock.
 void* ObjectFind(ObjectTable* table, int32_t n);
 // Clears numbered slot n, or unlinks and frees dynamic record n.
