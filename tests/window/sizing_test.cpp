@@ -23,7 +23,7 @@ struct SizingFilterTest : RecordedWindowTest {
   void Drag(bool on) { drag = new DragFullWindows(on); }
 };
 
-TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
+TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTakenAndArrowsChooseTheEdge) {
   Drag(false);
   EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NotHandled);
   EXPECT_FALSE(SizingStateGet()->active);
@@ -36,12 +36,8 @@ TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTaken) {
   EXPECT_EQ(GetCapture(), window);
   ReleaseCapture();
   EXPECT_FALSE(SizingStateGet()->active);
-}
-
-// An arrow key chooses the edge to size: from none, its own side; across a chosen side, the
-// corner between the two.
-TEST_F(SizingFilterTest, ArrowKeysChooseEdgesAndCorners) {
-  Drag(true);
+  // An arrow key chooses the edge to size: from none, its own side; across a chosen side, the
+  // corner between the two.
   const int32_t L = WMSZ_LEFT, T = WMSZ_TOP, R = WMSZ_RIGHT, B = WMSZ_BOTTOM;
   const std::vector<std::tuple<WPARAM, int32_t, int32_t>> choices = {
       {VK_LEFT, 0, L},  {VK_LEFT, T, WMSZ_TOPLEFT},  {VK_LEFT, B, WMSZ_BOTTOMLEFT},
