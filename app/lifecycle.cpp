@@ -86,15 +86,13 @@ static LRESULT AnswerScaledSize(HWND window, WPARAM dpi, LPARAM lParam) {
 // The window takes the rectangle WM_DPICHANGED suggests, place and size, with the frame of the
 // new scale; a rectangle from a sender that asked nothing first is then fitted to the client
 // area, its top-left corner staying. A rectangle that is not this process's readable memory
-// (any program may send the message) leaves the window where it is.
+// (any program may send the message) changes nothing.
 static void FollowScaleChange(HWND window, LPARAM lParam) {
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   if (MemoryReadable(suggested, sizeof *suggested))
     SetWindowPos(window, nullptr, suggested->left, suggested->top,
                  suggested->right - suggested->left, suggested->bottom - suggested->top,
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
-  else
-    Reframe(window);
 }
 
 // NOTE: the view is 500 × 200 screen pixels, so the client area keeps 520 × 220 whatever frame is

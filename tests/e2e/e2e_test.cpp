@@ -330,7 +330,8 @@ TEST_F(Lens, ClicksAndOtherProgramsMessagesLeaveItShowingTheLens) {
   EXPECT_EQ(WaitForView(), "");
   HBITMAP foreign = CreateBitmap(500, 200, 1, 32, nullptr);
   const std::vector<std::tuple<HWND, UINT, LPARAM>> messages = {
-      {window, WM_NOTIFY, 0x7FFFFFF0}, {window, WM_SYSCOLORCHANGE, 0},
+      {window, WM_NOTIFY, 0x7FFFFFF0}, {window, WM_DPICHANGED, 0x7FFFFFF0},
+      {window, WM_SYSCOLORCHANGE, 0},
       {program->Gadget(), STM_SETIMAGE, reinterpret_cast<LPARAM>(foreign)}};
   for (auto [target, message, lParam] : messages) {
     SCOPED_TRACE(message);
