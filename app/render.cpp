@@ -4,9 +4,10 @@
 // captureBuffer holds the capture it was refracted from and the display image holds the
 // refracted picture, which the gadget shows; between frames only RenderFrame writes either (the
 // table build fills captureBuffer before the first frame, and a new table draws the next frame
-// in full). The screen is copied into a capture surface of the renderer's own, so the display
-// image holds a raw capture only after CaptureScreen (then the next frame is drawn in full),
-// and a repaint for any other reason shows the lens.
+// in full). A frame reads the screen copy's pixels in place, or copies the screen into a capture
+// surface of the renderer's own, so the display image holds a raw capture only after
+// CaptureScreen (then the next frame is drawn in full), and a repaint for any other reason shows
+// the lens.
 //
 // So a frame whose capture equals captureBuffer byte for byte, at the same lens, would
 // reproduce the display image pixel for pixel: it ends after the copy, without refraction,
@@ -28,9 +29,9 @@
 // context for the program's life. A copy of the screen lands in memory the renderer reads
 // directly: no drawing output to make and select, and no read-out, per frame.
 struct CaptureSurface {
-  HDC dc;                 // memory context holding bitmap; null until the first frame made it
-  HBITMAP bitmap;         // the DIB section
-  const uint8_t* pixels;  // its pixels, in the pixel-buffer layout
+  HDC dc;                  // memory context holding bitmap; null until the first frame made it
+  HBITMAP bitmap;          // the DIB section
+  const uint32_t* pixels;  // its pixels, in the pixel-buffer layout
 };
 static CaptureSurface surface;
 
@@ -48,10 +49,12 @@ FrameCounts frameCounts;
 
 // One frame on its way through the steps.
 struct Frame {
-  int32_t x, y;            // screen position of its capture
-  uint32_t screenVersion;  // the screen copy's version for it (0: cannot tell)
-  bool written;            // its picture reached the display image
-  bool shown;              // the display image shows this frame: unchanged, or drawn and written
+  int32_t x, y;             // screen position of its capture
+  uint32_t screenVersion;   // the screen copy's version for it (0: cannot tell)
+  const uint32_t* capture;  // its capture's first pixel, once taken: in place or in the surface
+  int32_t stride;           // pixels from one row of the capture to the next
+  bool written;             // its picture reached the display image
+  bool shown;               // the display image shows this frame: unchanged, or drawn and written
 };
 
 // Makes the capture surface at the first frame; false when the system cannot give it.
@@ -66,7 +69,7 @@ static bool PrepareSurface(void) {
     if (bitmap != nullptr) DeleteObject(bitmap);
     return false;
   }
-  surface = CaptureSurface{dc, bitmap, static_cast<const uint8_t*>(pixels)};
+  surface = CaptureSurface{dc, bitmap, static_cast<const uint32_t*>(pixels)};
   return true;
 }
 
@@ -127,28 +130,40 @@ static bool RefreshStep(Frame& frame) {
   return true;
 }
 
-// Copies the rectangle into the capture surface. Without a surface no frame is made: the view
-// stays as it is.
+// Takes the rectangle's pixels in place, or copies them into the capture surface. Without
+// either no frame is made: the view stays as it is.
 static bool CaptureStep(Frame& frame) {
+  frame.capture = ScreenCapturePixels(frame.x, frame.y, LensWidth, LensHeight, &frame.stride);
+  if (frame.capture != nullptr) return true;
   if (!PrepareSurface()) return false;
   ScreenCaptureTake(surface.dc, frame.x, frame.y, LensWidth, LensHeight);
   GdiFlush();  // the copy may still be batched; the pixels are read directly
+  frame.capture = surface.pixels;
+  frame.stride = LensWidth;
   return true;
 }
+
+// Row y of the frame's capture, and of captureBuffer.
+static const uint32_t* CaptureRow(const Frame& frame, int32_t y) {
+  return frame.capture + y * frame.stride;
+}
+static uint8_t* BufferRow(int32_t y) { return captureBuffer + y * LensWidth * 4; }
 
 // A capture equal to the drawn frame's, at the same lens, ends the frame: the same picture, now
 // known to come from here.
 static bool CompareStep(Frame& frame) {
-  if (!DrawnFromCaptureBuffer() || memcmp(surface.pixels, captureBuffer, LensBufferBytes) != 0)
-    return true;
+  if (!DrawnFromCaptureBuffer()) return true;
+  for (int32_t y = 0; y < LensHeight; ++y)
+    if (memcmp(CaptureRow(frame, y), BufferRow(y), LensWidth * 4) != 0) return true;
   drawn.x = frame.x;
   drawn.y = frame.y;
   drawn.screenVersion = frame.screenVersion;
   return SkipUnchanged(frame);
 }
 
-static bool CopyInStep(Frame&) {
-  memcpy(captureBuffer, surface.pixels, LensBufferBytes);
+static bool CopyInStep(Frame& frame) {
+  for (int32_t y = 0; y < LensHeight; ++y)
+    memcpy(BufferRow(y), CaptureRow(frame, y), LensWidth * 4);
   return true;
 }
 
@@ -196,7 +211,7 @@ int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step
   // gadget keeps the display image as it was created, black.
   if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   app.renderBusy = 1;
-  Frame frame{x, y, 0, false, false};
+  Frame frame{x, y, 0, nullptr, 0, false, false};
   for (int32_t step = 0; step < FrameStepCount; ++step) {
     bool goesOn = FrameSteps[step].run(frame);
     if (stepEnded != nullptr) stepEnded(step);

@@ -11,19 +11,26 @@
 // The cache also says when a copy cannot have changed: its version counts the refreshes that
 // read the screen, so two copies of one rectangle at the same version hold the same pixels.
 // While the window stands still nothing beneath it is read again, and the version stays.
+//
+// The cache is a DIB section, so a frame reads its rectangle in place instead of copying it
+// out first: on Wine every frame's capture is one copy fewer of 400,000 bytes.
 #include "screen_capture.h"
+
+#include "image.h"
 
 #include <initializer_list>
 
 struct ScreenCache {
-  bool active;         // running on Wine: copies come through the cache
-  HDC dc;              // memory context holding the cache bitmap, for the program's life
-  HBITMAP bitmap;      // the virtual screen as last seen outside the window
-  int32_t left, top;   // virtual screen origin (the cache's 0, 0)
-  HRGN frame;          // scratch regions, made once: the copy's rectangle,
-  HRGN window;         //   the window's outer rectangle,
-  HRGN fresh;          //   and the part of the copy outside the window, in cache coordinates
-  uint32_t version;    // refreshes that read the screen, from 1; never 0 while active
+  bool active;             // running on Wine: copies come through the cache
+  HDC dc;                  // memory context holding the cache bitmap, for the program's life
+  HBITMAP bitmap;          // the virtual screen as last seen outside the window: a DIB section
+  const uint32_t* pixels;  // its pixels, rows from the top
+  int32_t left, top;       // virtual screen origin (the cache's 0, 0)
+  int32_t width, height;   // virtual screen size, the cache's
+  HRGN frame;              // scratch regions, made once: the copy's rectangle,
+  HRGN window;             //   the window's outer rectangle,
+  HRGN fresh;              //   and the part of the copy outside the window, in cache coordinates
+  uint32_t version;        // refreshes that read the screen, from 1; never 0 while active
 };
 static ScreenCache cache;
 
@@ -36,11 +43,15 @@ void ScreenCaptureInit(void) {
   if (!RunningOnWine()) return;
   cache.left = GetSystemMetrics(SM_XVIRTUALSCREEN);
   cache.top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  int32_t width = GetSystemMetrics(SM_CXVIRTUALSCREEN), height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  int32_t width = cache.width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  int32_t height = cache.height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
   HWND desktop = GetDesktopWindow();
   HDC screen = GetDC(desktop);
   cache.dc = CreateCompatibleDC(screen);
-  cache.bitmap = CreateCompatibleBitmap(screen, width, height);
+  BITMAPINFO info = ImageTopDownInfo(width, height, 32);
+  void* pixels = nullptr;
+  cache.bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+  cache.pixels = static_cast<const uint32_t*>(pixels);
   cache.frame = CreateRectRgn(0, 0, 0, 0);
   cache.window = CreateRectRgn(0, 0, 0, 0);
   cache.fresh = CreateRectRgn(0, 0, 0, 0);
@@ -90,6 +101,16 @@ void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
     BitBlt(target, 0, 0, width, height, screen, x, y, SRCCOPY);
     ReleaseDC(GetDesktopWindow(), screen);
   }
+}
+
+const uint32_t* ScreenCapturePixels(int32_t x, int32_t y, int32_t width, int32_t height,
+                                    int32_t* stride) {
+  int32_t cx = x - cache.left, cy = y - cache.top;
+  if (!cache.active || cx < 0 || cy < 0 || width > cache.width - cx || height > cache.height - cy)
+    return nullptr;
+  GdiFlush();  // the refresh may still be batched
+  *stride = cache.width;
+  return cache.pixels + cx + cy * cache.width;
 }
 
 void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,

@@ -17,5 +17,11 @@ void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 // hold the same pixels. 0 when it cannot tell (on Windows the copy is the live screen).
 uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t height,
                               HWND ownWindow);
+// The rectangle's pixels as the last refresh left them, where they can be read in place: its
+// first row's first pixel, 32 bits a pixel with rows from the top, *stride pixels from one row to
+// the next; they stay until the next refresh. Null when they cannot be (the rectangle leaves the
+// screen, or the copy is the live screen, on Windows): Take copies them then.
+const uint32_t* ScreenCapturePixels(int32_t x, int32_t y, int32_t width, int32_t height,
+                                    int32_t* stride);
 // Copies the rectangle, as the last refresh left it, into target at (0, 0).
 void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height);
