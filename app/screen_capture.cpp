@@ -93,8 +93,16 @@ uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t heigh
   return cache.version;
 }
 
+// Does the rectangle lie on the cached screen? The cache holds nothing beyond it.
+static bool InsideCache(int32_t x, int32_t y, int32_t width, int32_t height) {
+  int32_t cx = x - cache.left, cy = y - cache.top;
+  return cx >= 0 && cy >= 0 && width <= cache.width - cx && height <= cache.height - cy;
+}
+
 void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (cache.active) {
+    // Beyond the screen a copy shows black, whatever the target held.
+    if (!InsideCache(x, y, width, height)) PatBlt(target, 0, 0, width, height, BLACKNESS);
     BitBlt(target, 0, 0, width, height, cache.dc, x - cache.left, y - cache.top, SRCCOPY);
   } else {
     HDC screen = GetDC(GetDesktopWindow());
@@ -105,12 +113,10 @@ void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 
 const uint32_t* ScreenCapturePixels(int32_t x, int32_t y, int32_t width, int32_t height,
                                     int32_t* stride) {
-  int32_t cx = x - cache.left, cy = y - cache.top;
-  if (!cache.active || cx < 0 || cy < 0 || width > cache.width - cx || height > cache.height - cy)
-    return nullptr;
+  if (!cache.active || !InsideCache(x, y, width, height)) return nullptr;
   GdiFlush();  // the refresh may still be batched
   *stride = cache.width;
-  return cache.pixels + cx + cy * cache.width;
+  return cache.pixels + (x - cache.left) + (y - cache.top) * cache.width;
 }
 
 void ScreenCaptureCopy(HDC target, int32_t x, int32_t y, int32_t width, int32_t height,

@@ -23,5 +23,6 @@ uint32_t ScreenCaptureRefresh(int32_t x, int32_t y, int32_t width, int32_t heigh
 // screen, or the copy is the live screen, on Windows): Take copies them then.
 const uint32_t* ScreenCapturePixels(int32_t x, int32_t y, int32_t width, int32_t height,
                                     int32_t* stride);
-// Copies the rectangle, as the last refresh left it, into target at (0, 0).
+// Copies the rectangle, as the last refresh left it, into target at (0, 0); under Wine, what lies
+// beyond the screen is black.
 void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t height);

@@ -395,6 +395,17 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   expectCounts(1, 0, "back outside");
   EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
 
+  // A rectangle that leaves the screen shows what lies on it, and black beyond it (under Wine).
+  // Those past a side edge come after one that brought the screen's next row into the copy.
+  const LONG right = GetSystemMetrics(SM_CXVIRTUALSCREEN), bottom = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  for (POINT at : {POINT{-100, 301}, POINT{right - 400, 300}, POINT{-100, 302}, POINT{300, -50},
+                   POINT{300, bottom - 100}}) {
+    RenderFrame(at.x, at.y);
+    expectCounts(1, 0, "a rectangle that leaves the screen");
+    EXPECT_EQ(ComparePixels(FlatView(CaptureAt(at.x, at.y), 200), DisplayedPixels(), LensWidth,
+                            LensHeight, 3), "") << "at " << at.x << ", " << at.y;
+  }
+
   // A new table prepared while the screen stays as it was is drawn. So is a change of the screen
   // in the lower part of the rectangle, read again through the screen cache and, once that is
   // switched off as on Windows (whose copies have no version), straight from the screen.
