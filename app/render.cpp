@@ -211,7 +211,7 @@ int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step
   // gadget keeps the display image as it was created, black.
   if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   app.renderBusy = 1;
-  Frame frame{x, y, 0, nullptr, 0, false, false};
+  Frame frame{x, y};  // the rest zero: nothing taken, written or shown yet
   for (int32_t step = 0; step < FrameStepCount; ++step) {
     bool goesOn = FrameSteps[step].run(frame);
     if (stepEnded != nullptr) stepEnded(step);

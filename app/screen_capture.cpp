@@ -113,8 +113,8 @@ void ScreenCaptureTake(HDC target, int32_t x, int32_t y, int32_t width, int32_t 
 
 const uint32_t* ScreenCapturePixels(int32_t x, int32_t y, int32_t width, int32_t height,
                                     int32_t* stride) {
+  // Only Wine has the cache, and Wine batches no drawing: the refresh is in the pixels.
   if (!cache.active || !InsideCache(x, y, width, height)) return nullptr;
-  GdiFlush();  // the refresh may still be batched
   *stride = cache.width;
   return cache.pixels + (x - cache.left) + (y - cache.top) * cache.width;
 }
