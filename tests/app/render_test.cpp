@@ -395,11 +395,11 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
   expectCounts(1, 0, "back outside");
   EXPECT_EQ(ComparePixels(view, DisplayedPixels(), LensWidth, LensHeight, 3), "");
 
-  // A rectangle that reaches the screen's edge is read in place, as a copy shows it (under Wine).
+  // A rectangle in a corner of the screen is read in place, as a copy shows it (under Wine).
   const LONG right = GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const LONG bottom = GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  if (IsWine()) {
-    const POINT corner{right - LensWidth, bottom - LensHeight};
+  for (POINT corner : {POINT{0, 0}, POINT{right - LensWidth, bottom - LensHeight}}) {
+    if (!IsWine()) break;
     std::vector<uint8_t> copied = CaptureAt(corner.x, corner.y), read(LensBufferBytes);
     int32_t stride = 0;
     const uint32_t* rows = ScreenCapturePixels(corner.x, corner.y, LensWidth, LensHeight, &stride);
