@@ -9,9 +9,12 @@
 constexpr int32_t FormatFlagsMask = 0xFF;
 
 // Opens the file and reads its first two bytes: false when it cannot be opened, else whether
-// they are "BM" in *isBitmapFile (a file shorter than two bytes is not a bitmap file).
+// they are "BM" in *isBitmapFile (a file shorter than two bytes is not a bitmap file). The file
+// is only read: another program may hold it open however it likes, as the loaders after this
+// allow too.
 static bool ReadFileSignature(const char* path, bool* isBitmapFile) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   char bytes[2] = {};
   DWORD read = 0;

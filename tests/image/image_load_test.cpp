@@ -124,7 +124,12 @@ TEST(ImageLoadLensPictures, Are500By200WithTheirOwnPixels) {
       SCOPED_TRACE(path);
       ReferencePicture reference = ReferenceDecode(path);
       ASSERT_TRUE(reference.ok);
+      // Held open meanwhile, as an editor holds it: writing, and sharing nothing but reading.
+      HANDLE held = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
       int32_t image = ImageLoad(-1, path.c_str());
+      CloseHandle(held);
       ASSERT_NE(image, 0);
       EXPECT_EQ(ImageGetWidth(image), 500);
       EXPECT_EQ(ImageGetHeight(image), 200);
