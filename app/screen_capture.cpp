@@ -55,8 +55,9 @@ void ScreenCaptureInit(void) {
   cache.frame = CreateRectRgn(0, 0, 0, 0);
   cache.window = CreateRectRgn(0, 0, 0, 0);
   cache.fresh = CreateRectRgn(0, 0, 0, 0);
-  if (cache.dc && cache.bitmap && cache.frame && cache.window && cache.fresh) {
-    SelectObject(cache.dc, cache.bitmap);
+  // A cache whose bitmap could not be selected would copy into the context's own 1 × 1 bitmap.
+  if (cache.dc && cache.bitmap && cache.frame && cache.window && cache.fresh &&
+      SelectObject(cache.dc, cache.bitmap) != nullptr) {
     BitBlt(cache.dc, 0, 0, width, height, screen, cache.left, cache.top, SRCCOPY);
     cache.version = 1;
     cache.active = true;

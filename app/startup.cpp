@@ -4,7 +4,6 @@
 
 #include "core.h"
 #include "gadget.h"
-#include "gadget_kind.h"
 #include "image.h"
 #include "window.h"
 
@@ -15,7 +14,8 @@ struct RuntimeStep {
   void (*end)(void);   // or null
 };
 
-// The steps in the runtime's order. CoreStart first: it makes MainHeap, which every later step
+// The steps in the runtime's order, each one of its documented start-up steps, so that a program
+// that calls them by hand in this order starts the same runtime. CoreStart first: it makes MainHeap, which every later step
 // allocates from; CoreEnd, last to end, destroys it. The drawing library's registration of
 // per-thread data is the first, and starts ThreadWatcher.
 static const RuntimeStep RuntimeSteps[] = {
@@ -24,7 +24,6 @@ static const RuntimeStep RuntimeSteps[] = {
     {RuntimeCore, [] { BlockHeapInit(); }, BlockHeapEnd},
     {RuntimeImage, DrawingLibraryInit, nullptr},
     {RuntimeWindow, WindowSystemInit, WindowSystemEnd},
-    {RuntimeWindow, GadgetTableInit, nullptr},
     {RuntimeGadgets, GadgetLibraryInit, nullptr},
     {RuntimeImage, DecoderListReset, nullptr},
     {RuntimeImage, ImageLibraryInit, ImageFreeAll},

@@ -7,8 +7,8 @@
 // Parts of the runtime, bits of the mask StartRuntime takes; the tests name the same parts.
 constexpr uint32_t RuntimeCore = 0x1;     // heaps, strings, linked blocks, memory blocks
 constexpr uint32_t RuntimeImage = 0x2;    // drawing output, decoders, images, the PNG decoder
-constexpr uint32_t RuntimeWindow = 0x4;   // the window system, the gadget table included
-constexpr uint32_t RuntimeGadgets = 0x8;  // the gadget library: the common controls
+constexpr uint32_t RuntimeWindow = 0x4;   // the window system
+constexpr uint32_t RuntimeGadgets = 0x8;  // the gadget library: gadget table, gadget state, controls
 constexpr uint32_t RuntimeAll = RuntimeCore | RuntimeImage | RuntimeWindow | RuntimeGadgets;
 
 // Runs the start-up steps of the parts in the mask, in the runtime's order, once per process.

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 void GadgetLibraryInit(void) {
+  GadgetTableInit();  // the default GUI font, the gadget table and each thread's gadget state
   INITCOMMONCONTROLSEX controls;
   controls.dwSize = sizeof controls;
   controls.dwICC = ICC_TAB_CLASSES | ICC_DATE_CLASSES | ICC_USEREX_CLASSES | ICC_INTERNET_CLASSES;

@@ -7,7 +7,7 @@
 //
 // Mouse state belongs to each control and lives only while the control holds the mouse
 // capture: a pending drag (the record's dragPending, from a left press) and a pending right
-// double-click (the RightDoubleClickProperty, from WM_RBUTTONDBLCLK until the release that ends
+// double-click (rightDoubleClickControl, from WM_RBUTTONDBLCLK until the release that ends
 // it). Holding the capture brings the button's release to the control wherever it lands; losing
 // the capture (another window takes it, the control goes) ends both states, and so does a move
 // that finds the left button up. The capture is let go once neither state is pending.
@@ -16,8 +16,10 @@
 
 #include "image.h"
 
-// Set on a control between a right double-click and the release that ends it.
-static const char* const RightDoubleClickProperty = "XR_RightDoubleClick";
+// The control between a right double-click and the release that ends it, or null: one flag for
+// all image gadgets, as only the control that holds the mouse capture can await that release.
+// NOTE: kept in the process, not as a window property, which under Wine asks the wine server.
+static HWND rightDoubleClickControl;
 
 static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -45,10 +47,12 @@ static GadgetKind imageGadgets = {{ImageGadgetKind, sizeof(GadgetType), nullptr,
 
 int32_t ImageGadgetCreate(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
                           HANDLE image, DWORD extendedStyle) {
+  GadgetThreadState* state = GadgetThreadStateGet();
+  if (state == nullptr) return 0;  // the gadget library was not started
   HWND control = CreateWindowExA(extendedStyle, "STATIC", nullptr,
                                  WS_CHILD | WS_VISIBLE | SS_NOTIFY, x, y, width, height,
-                                 GadgetThreadStateGet()->parent, reinterpret_cast<HMENU>(-1),
-                                 ModuleInstance, nullptr);
+                                 state->parent, reinterpret_cast<HMENU>(-1), ModuleInstance,
+                                 nullptr);
   int32_t result = GadgetCreate(number, control, &imageGadgets);
   if (result != 0) SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(image));
   return result;
@@ -162,7 +166,7 @@ static LRESULT ShowPicture(GadgetRecord* gadget, HWND control, HANDLE picture) {
 
 // Does the control await the release that ends a right double-click?
 static bool RightDoubleClickPending(HWND control) {
-  return GetPropA(control, RightDoubleClickProperty) != nullptr;
+  return rightDoubleClickControl == control;
 }
 
 // Takes the mouse capture for a pending state, unless the control holds it already.
@@ -178,7 +182,9 @@ static void ReleaseCaptureIfIdle(GadgetRecord* gadget, HWND control) {
 
 // Ends a pending right double-click; whether one was pending.
 static bool EndRightDoubleClick(HWND control) {
-  return RemovePropA(control, RightDoubleClickProperty) != nullptr;
+  if (!RightDoubleClickPending(control)) return false;
+  rightDoubleClickControl = nullptr;
+  return true;
 }
 
 // The capture went to another window, or away: no state outlives it.
@@ -262,7 +268,7 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
     }
     case WM_RBUTTONDBLCLK: {
       GadgetPostEvent(control, number, ImageGadgetRightDoubleClick);
-      SetPropA(control, RightDoubleClickProperty, reinterpret_cast<HANDLE>(1));
+      rightDoubleClickControl = control;
       HoldCapture(control);
       return 0;
     }
@@ -271,7 +277,7 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
       return PassOn(control, message, wParam, lParam);
     }
     case WM_NCDESTROY: {
-      EndRightDoubleClick(control);  // no property outlives the control
+      EndRightDoubleClick(control);  // no flag outlives the control
       return PassOn(control, message, wParam, lParam);
     }
   }

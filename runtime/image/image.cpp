@@ -9,7 +9,7 @@
 #include "image_internal.h"
 
 ObjectTable* ImageTable;
-int32_t ImageStateOffset;
+int32_t ImageStateOffset = ThreadDataRefused;  // none until ImageLibraryInit
 
 // Entries in the colour table of a DIB section of depth bits (8 or fewer).
 static int32_t PaletteSize(int32_t depth) { return depth <= 8 ? 1 << depth : 0; }

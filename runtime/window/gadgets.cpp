@@ -28,7 +28,8 @@
 ObjectTable* GadgetTable;
 HFONT DefaultGuiFont;
 
-static int32_t gadgetThreadSlice;  // offset of every thread's GadgetThreadState
+// Offset of every thread's GadgetThreadState; none before GadgetTableInit.
+static int32_t gadgetThreadSlice = ThreadDataRefused;
 
 // The gadget GadgetSubclassProc found for the message it is passing on to a kind's procedure,
 // kept in a thread-local slot for the kind's GadgetOfMessage; a message sent while that one is
@@ -86,6 +87,7 @@ GadgetThreadState* GadgetThreadStateGet(void) {
 
 HWND GadgetListSelect(HWND window) {
   GadgetThreadState* state = GadgetThreadStateGet();
+  if (state == nullptr) return nullptr;
   state->parent = window;
   state->second = 0;
   return window;
@@ -139,9 +141,10 @@ int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const G
       SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(GadgetSubclassProc)));
   SetWindowLongA(control, GWL_ID, number);
   SetPropA(control, GadgetIdProperty, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
-  GadgetThreadState* state = GadgetThreadStateGet();
-  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
-  state->second = 0;
+  if (GadgetThreadState* state = GadgetThreadStateGet()) {
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+    state->second = 0;
+  }
   assert(GadgetFind(number) == record && record->handle == control);
   return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(control));
 }
@@ -165,6 +168,10 @@ GadgetRecord* GadgetOfMessage(HWND control, int32_t* number) {
 
 int32_t GadgetCreate(int32_t number, HWND control, GadgetKind* kind) {
   if (control == nullptr) return 0;
+  if (GadgetTable == nullptr) {  // the gadget library was not started: no number to give
+    DestroyWindow(control);
+    return 0;
+  }
   // The gadget that holds the number goes here, not under the table's lock in its free callback,
   // where its destruction's callbacks would hold up every other thread. Only a number below the
   // capacity is a slot: any other is refused or fresh, and a dynamic gadget it may name stays.
@@ -229,5 +236,8 @@ LRESULT GadgetNotify(HWND control, HWND parent, UINT message, WPARAM wParam, LPA
 HWND OwningWindow(HWND window) { return FindRuntimeWindow(window).window; }
 
 void GadgetPostEvent(HWND control, int32_t number, int32_t type) {
-  PostMessageA(OwningWindow(control), GadgetEventMessage, static_cast<WPARAM>(number), type);
+  // A gadget's control is no runtime window: the search starts at its parent, without asking the
+  // control's "XR_WindowID" (under Wine a request to the wine server).
+  PostMessageA(OwningWindow(GetParent(control)), GadgetEventMessage, static_cast<WPARAM>(number),
+               type);
 }

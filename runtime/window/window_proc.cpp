@@ -208,20 +208,22 @@ static LRESULT MdiFrameResult(HWND hwnd, HWND client, UINT msg, WPARAM wParam, L
   return result;
 }
 
-// Can the message's outcome differ for an MDI frame? NOTE: DefFrameProcA treats only these
-// messages otherwise than DefWindowProcA (WM_SIZE is never passed to it); for any other, an MDI
-// frame's result is a plain window's, and its "XR_MDI_Gadget", a request to the wine server
-// under Wine, need not be asked.
-static bool FrameMessage(UINT msg) {
-  return msg == WM_COMMAND || msg == WM_MENUCHAR || msg == WM_NCACTIVATE || msg == WM_NEXTMENU ||
-         msg == WM_SETFOCUS || msg == WM_SETTEXT || msg == WM_SYSCOMMAND;
+// Can the message's outcome differ for an MDI frame (MdiFrameResult)? NOTE: DefFrameProcA treats
+// only these messages otherwise than DefWindowProcA (WM_SIZE is never passed to it), and a
+// handled one other than a menu command reaches it only as WM_MENUCHAR or WM_SETFOCUS; for any
+// other, an MDI frame's result is a plain window's, and its "XR_MDI_Gadget", a request to the
+// wine server under Wine, need not be asked (a gadget's notification, say).
+static bool FrameMessage(UINT msg, LPARAM lParam, LRESULT result) {
+  if (msg == WM_MENUCHAR || msg == WM_SETFOCUS || (msg == WM_COMMAND && lParam == 0)) return true;
+  return result == NotHandled && (msg == WM_COMMAND || msg == WM_NCACTIVATE ||
+                                  msg == WM_NEXTMENU || msg == WM_SETTEXT || msg == WM_SYSCOMMAND);
 }
 
 LRESULT CALLBACK WindowClassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   LRESULT result = WindowMessageHandler(hwnd, msg, wParam, lParam);
   // Whatever the callback answered: the window is going, and its record with it.
   if (msg == WM_NCDESTROY) WindowDestroyed(hwnd);
-  if (FrameMessage(msg)) {
+  if (FrameMessage(msg, lParam, result)) {
     auto client = static_cast<HWND>(GetPropA(hwnd, MdiFrameProperty));
     if (client != nullptr) return MdiFrameResult(hwnd, client, msg, wParam, lParam, result);
   }

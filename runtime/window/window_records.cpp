@@ -27,8 +27,9 @@
 #include <string.h>
 
 ObjectTable* WindowTable;
-int32_t WindowThreadSlice;
-int32_t SizingThreadSlice;
+// None until WindowSystemInit registers them.
+int32_t WindowThreadSlice = ThreadDataRefused;
+int32_t SizingThreadSlice = ThreadDataRefused;
 
 // The two entries of every window's accelerator table: Tab and Shift+Tab.
 static const ACCEL FocusAccelerators[2] = {

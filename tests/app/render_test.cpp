@@ -243,12 +243,13 @@ TEST_F(App, WithoutPixelBuffersTheViewStaysAsCreated) {
   HeapDestroy(fixedHeap);
 }
 
-// The display image's pixels.
-std::vector<uint8_t> DisplayedPixels() {
-  std::vector<uint8_t> pixels(LensBufferBytes);
-  EXPECT_EQ(ReadImagePixels(app.displayImage, pixels.data()), 1);
+// An image's pixels, and the display image's.
+std::vector<uint8_t> PixelsOf(int32_t image) {
+  std::vector<uint8_t> pixels(ImageGetWidth(image) * ImageGetHeight(image) * 4);
+  EXPECT_EQ(ReadImagePixels(image, pixels.data()), 1);
   return pixels;
 }
+std::vector<uint8_t> DisplayedPixels() { return PixelsOf(app.displayImage); }
 
 // What the screen copy gives for the 500 × 200 rectangle at (x, y) beneath the program's window.
 std::vector<uint8_t> CaptureAt(int32_t x, int32_t y) {
@@ -288,6 +289,12 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
   if (IsWine()) {
     EXPECT_EQ(markedPixelsCopied(nullptr), LensPixels);
   }
+  // A screen copy whose bitmap could not be selected is not used: copies come from the screen.
+  ScreenCaptureEnd();
+  ImportWatch<HGDIOBJ, HDC, HGDIOBJ> selections("gdi32.dll", "SelectObject");
+  selections.failures = 1;
+  ScreenCaptureInit();
+  EXPECT_EQ(markedPixelsCopied(WindowGetHandle(app.mainWindow)), IsWine() ? LensPixels : 0);
   ImageFree(copy);
   // The program's own copy goes into the display image, which then holds no frame: the next
   // one at the same place is drawn, not skipped.
@@ -405,8 +412,9 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
       {right - 400, 300, false}, {-100, 302, false}, {300, -50, false}, {300, bottom - 100, false}};
   for (auto [x, y, inPlace] : places) {
     int32_t stride = 0;
-    if (IsWine())
+    if (IsWine()) {
       EXPECT_EQ(ScreenCapturePixels(x, y, LensWidth, LensHeight, &stride) != nullptr, inPlace);
+    }
     RenderFrame(x, y);
     expectCounts(1, 0, "a rectangle in a corner of the screen or leaving it");
     EXPECT_EQ(ComparePixels(FlatView(CaptureAt(x, y), 200), DisplayedPixels(), LensWidth,
@@ -496,6 +504,34 @@ TEST_F(App, MissingPicturesLeaveTheirBuffersZero) {
   char current[MAX_PATH] = "";
   GetCurrentDirectoryA(MAX_PATH, current);
   EXPECT_STREQ(current, "C:\\windows");
+}
+
+// The runtime started by its documented steps one by one, as a program of its own starts it
+// (no StartRuntime): a window whose image gadget shows a loaded PNG, a frame, and the end steps.
+TEST(DocumentedStartUp, StepsOneByOneGiveAGadgetOfALoadedPictureAFrameAndACleanEnd) {
+  CoreStart();
+  StringInit();
+  BlockHeapInit();
+  DrawingLibraryInit();
+  WindowSystemInit();
+  GadgetLibraryInit();
+  DecoderListReset();
+  ImageLibraryInit();
+  MemoryInit();
+  PngDecoderRegister();
+  AllocateLensBuffers();
+  app.mainWindow = WindowOpen(-1, 100, 100, ClientWidth, ClientHeight, "Lunetrix", WindowFlags);
+  ASSERT_NE(GadgetListSelect(WindowGetHandle(app.mainWindow)), nullptr);
+  int32_t picture = ImageLoad(-1, LUNETRIX_DEFAULT_LENS "/Color.png");
+  app.imageGadget = ImageGadgetCreate(-1, 10, 10, 1, 1, reinterpret_cast<HANDLE>(ImageGetHandle(picture)));
+  HWND control = GadgetGetHandle(app.imageGadget);
+  EXPECT_EQ(ComparePixels(PixelsOf(picture), ReadScreen({0, 0, 500, 200}, control).bytes, 500, 200, 3), "");
+  app.displayImage = ImageCreate(-1, LensWidth, LensHeight);
+  RenderFrame(650, 420);
+  EXPECT_EQ(ComparePixels(DisplayedPixels(), ReadScreen({0, 0, 500, 200}, control).bytes, 500, 200, 3), "");
+  EXPECT_EXIT({ MemoryEnd(); ImageFreeAll(); WindowSystemEnd(); BlockHeapEnd();
+                if (!IsWindow(control) && ImageGetWidth(picture) == 0) CoreEnd(); exit(1); },
+              testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -24,7 +25,7 @@ TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
   EXPECT_EQ(GadgetFind(0), nullptr);
   EXPECT_EQ(GadgetFind(-1), nullptr);
   // Without the thread-local slot that hands each message's gadget on, start-up stops.
-  EXPECT_EXIT({ ExhaustTlsSlots(); GadgetTableInit(); exit(0); },
+  EXPECT_EXIT({ ExhaustTlsSlots(); GadgetLibraryInit(); exit(0); },
               testing::ExitedWithCode(static_cast<int>(CoreOutOfResourcesExitCode)), "");
 }
 

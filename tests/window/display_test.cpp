@@ -36,6 +36,9 @@ TEST(WindowDisplay, TheLensWindowHasExactlyTheClientAreaAskedAtItsPlace) {
   EXPECT_GT(origin.x, frame.left);
   EXPECT_GT(origin.y, frame.top);
   EXPECT_EQ(origin.x + 520 + (origin.x - frame.left), frame.right);
+  // Started without the gadget library: no gadget table and no gadget state to select a parent in.
+  EXPECT_EQ(GadgetTable, nullptr);
+  EXPECT_EQ(GadgetListSelect(window), nullptr);
 }
 
 TEST(WindowDisplay, FlagsChooseTheShowStateAndMaximisedWinsOverMinimised) {

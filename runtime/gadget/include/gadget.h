@@ -14,8 +14,9 @@
 // Start-up and gadgets by number
 // ---------------------------------------------------------------------------------------------
 
-// Start-up step of the gadget library: the common controls. The gadget table and each thread's
-// gadget state are the window system's, started with it (GadgetTableInit).
+// Start-up step of the gadget library, after WindowSystemInit: the default GUI font, the gadget
+// table and each thread's gadget state (kept by the window system, GadgetTableInit), then the
+// common controls. Without it there is no gadget table and no thread has gadget state.
 void GadgetLibraryInit(void);
 // Sets a gadget's state through its type (an image gadget shows the picture value and repaints
 // before returning); the type's result, or 0 when there is no such gadget.

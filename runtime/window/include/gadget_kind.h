@@ -75,13 +75,15 @@ struct GadgetThreadState {
 };
 static_assert(sizeof(GadgetThreadState) == 20, "five 32-bit fields");
 
-// GadgetRecords, 50 numbered slots to begin with; null until GadgetTableInit.
+// GadgetRecords, 50 numbered slots to begin with; null until GadgetTableInit, which only the
+// gadget library's start-up step calls.
 extern ObjectTable* GadgetTable;
 
-// Start-up step of the gadget table, after WindowSystemInit: the default GUI font, the table
-// (whose free callback destroys gadget n's control), and the per-thread gadget state.
+// The gadget library's first start-up steps (GadgetLibraryInit), after WindowSystemInit: the
+// default GUI font, the table (whose free callback destroys gadget n's control), and the
+// per-thread gadget state.
 void GadgetTableInit(void);
-// The calling thread's gadget state.
+// The calling thread's gadget state; null before GadgetTableInit.
 GadgetThreadState* GadgetThreadStateGet(void);
 // The record of live gadget number, or null (also before GadgetTableInit).
 GadgetRecord* GadgetFind(int32_t number);

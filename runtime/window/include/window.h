@@ -138,6 +138,7 @@ int32_t WindowGetY(int32_t number);
 // Gadgets
 // ---------------------------------------------------------------------------------------------
 
-// Makes window the calling thread's parent for new gadgets; returns window. The gadget table and
-// what a kind of gadget plugs in are in gadget_kind.h.
+// Makes window the calling thread's parent for new gadgets; returns window, or null when the
+// gadget library was not started. The gadget table and what a kind of gadget plugs in are in
+// gadget_kind.h.
 HWND GadgetListSelect(HWND window);
