@@ -49,12 +49,12 @@ FrameCounts frameCounts;
 
 // One frame on its way through the steps.
 struct Frame {
-  int32_t x, y;                       // screen position of its capture
-  uint32_t screenVersion = 0;         // the screen copy's version for it (0: cannot tell)
-  const uint32_t* capture = nullptr;  // its capture's first pixel, once taken: in place or not
-  int32_t stride = 0;                 // pixels from one row of the capture to the next
-  bool written = false;               // its picture reached the display image
-  bool shown = false;  // the display image shows this frame: unchanged, or drawn and written
+  int32_t x, y;             // screen position of its capture
+  uint32_t screenVersion;   // the screen copy's version for it (0: cannot tell)
+  const uint32_t* capture;  // its capture's first pixel, once taken: in place or in the surface
+  int32_t stride;           // pixels from one row of the capture to the next
+  bool written;             // its picture reached the display image
+  bool shown;               // the display image shows this frame: unchanged, or drawn and written
 };
 
 // Makes the capture surface at the first frame; false when the system cannot give it.
@@ -211,7 +211,9 @@ int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step
   // gadget keeps the display image as it was created, black.
   if (captureBuffer == nullptr || outputBuffer == nullptr) return 0;
   app.renderBusy = 1;
-  Frame frame{x, y};  // nothing taken, written or shown yet
+  Frame frame{};  // nothing taken, written or shown yet
+  frame.x = x;
+  frame.y = y;
   for (int32_t step = 0; step < FrameStepCount; ++step) {
     bool goesOn = FrameSteps[step].run(frame);
     if (stepEnded != nullptr) stepEnded(step);

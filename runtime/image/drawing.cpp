@@ -32,9 +32,8 @@ static ImageThreadState* ThisThreadsImageOutput(void) {
 }
 
 // The drawing state in the same thread's block as an image slice: every thread's block holds
-// each library's slice at its offset. Null when the drawing library was not started.
+// each library's slice at its offset.
 static DrawingState* DrawingBesides(ImageThreadState* output) {
-  if (DrawingStateOffset == ThreadDataRefused) return nullptr;
   return reinterpret_cast<DrawingState*>(reinterpret_cast<uint8_t*>(output) - ImageStateOffset +
                                          DrawingStateOffset);
 }
@@ -73,13 +72,12 @@ void DrawingLibraryInit(void) {
 // Ends a thread's drawing if it is on that thread's image output context.
 static void EndDrawingOnImageOutput(ImageThreadState* output) {
   DrawingState* drawing = DrawingBesides(output);
-  if (output->imageDC != nullptr && drawing != nullptr && drawing->dc == output->imageDC)
-    EndDrawingOf(drawing, output);
+  if (output->imageDC != nullptr && drawing->dc == output->imageDC) EndDrawingOf(drawing, output);
 }
 
 // Deletes a thread's image output context, if any; its descriptor no longer names it.
 static void ReleaseImageOutput(ImageThreadState* output) {
-  if (output == nullptr || output->imageDC == nullptr) return;
+  if (output->imageDC == nullptr) return;
   DeleteDC(output->imageDC);
   output->imageDC = nullptr;
   output->descriptor.dc = nullptr;
@@ -89,7 +87,7 @@ void ImageDrawingRelease(void) { ReleaseImageOutput(ThisThreadsImageOutput()); }
 
 void ImageOutputLetGo(HANDLE bitmap) {
   ImageThreadState* output = ThisThreadsImageOutput();
-  if (output == nullptr || output->imageDC == nullptr || GetCurrentObject(output->imageDC, OBJ_BITMAP) != bitmap)
+  if (output->imageDC == nullptr || GetCurrentObject(output->imageDC, OBJ_BITMAP) != bitmap)
     return;
   EndDrawingOnImageOutput(output);
   ReleaseImageOutput(output);
@@ -97,13 +95,13 @@ void ImageOutputLetGo(HANDLE bitmap) {
 
 void ImageThreadFree(void* slice) {
   auto* output = static_cast<ImageThreadState*>(slice);
-  EndDrawingOf(DrawingBesides(output), output);
+  DrawingState* drawing = DrawingBesides(output);
+  if (drawing->dc != nullptr) EndDrawingOf(drawing, output);
   ReleaseImageOutput(output);
 }
 
 OutputDescriptor* ImageDrawingOutput(int32_t number) {
   ImageThreadState* output = ThisThreadsImageOutput();
-  if (output == nullptr) return nullptr;  // the image library was not started
   EndDrawingOnImageOutput(output);  // the caller forgot DrawingEnd on the previous output
   ReleaseImageOutput(output);
   auto* record = static_cast<ImageRecord*>(ObjectFind(ImageTable, number));
@@ -176,7 +174,6 @@ static void GiveBackContext(const DrawingState* state, ImageThreadState* output,
 
 HDC DrawingBegin(OutputDescriptor* descriptor) {
   DrawingState* state = ThisThreadsDrawing();
-  if (state == nullptr) return nullptr;  // the drawing library was not started
   DrawingEnd();
   if (descriptor == nullptr) return state->dc;
   HDC dc = TakeTarget(state, descriptor);
@@ -188,8 +185,8 @@ HDC DrawingBegin(OutputDescriptor* descriptor) {
 // Ends the drawing in progress in a thread's drawing state, whose image slice is output: the
 // saved brush and pen go back, the drawing's own objects go, and the context is given back.
 static void EndDrawingOf(DrawingState* state, ImageThreadState* output) {
-  if (state == nullptr || state->dc == nullptr) return;
   HDC dc = state->dc;
+  if (dc == nullptr) return;
   state->dc = nullptr;  // first: a release operation may look at this thread's drawing
   SelectObject(dc, state->savedBrush);
   SelectObject(dc, state->savedPen);

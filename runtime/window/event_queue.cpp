@@ -197,7 +197,6 @@ static void DeliverMessage(MSG* msg) {
 
 int32_t EventWait(int32_t timeout) {
   WindowThreadState* state = WindowThreadStateGet();
-  if (state == nullptr) return 0;  // before the window system's start no event can come
   UnregisterWaitingClasses();
   // Made by a message handled outside EventWait (a send, a modal loop the program ran): first.
   if (state->pendingEvent != 0) return TakePendingEvent(state);
@@ -228,25 +227,16 @@ int32_t EventWait(int32_t timeout) {
 // Reading the last event
 // ---------------------------------------------------------------------------------------------
 
-// A field of the calling thread's last event; 0 before the window system's start.
-template <typename Field>
-static Field LastEvent(Field WindowThreadState::*field) {
-  WindowThreadState* state = WindowThreadStateGet();
-  return state != nullptr ? state->*field : Field{};
-}
+int32_t EventGetItem(void) { return WindowThreadStateGet()->eventItem; }
 
-int32_t EventGetItem(void) { return LastEvent(&WindowThreadState::eventItem); }
+int32_t EventGetWindow(void) { return WindowThreadStateGet()->eventWindow; }
 
-int32_t EventGetWindow(void) { return LastEvent(&WindowThreadState::eventWindow); }
+int32_t EventGetType(void) { return WindowThreadStateGet()->eventType; }
 
-int32_t EventGetType(void) { return LastEvent(&WindowThreadState::eventType); }
+WPARAM EventGetWParam(void) { return WindowThreadStateGet()->messageWParam; }
 
-WPARAM EventGetWParam(void) { return LastEvent(&WindowThreadState::messageWParam); }
+LPARAM EventGetLParam(void) { return WindowThreadStateGet()->messageLParam; }
 
-LPARAM EventGetLParam(void) { return LastEvent(&WindowThreadState::messageLParam); }
+void* EventGetDropData(void) { return WindowThreadStateGet()->dropData; }
 
-void* EventGetDropData(void) { return LastEvent(&WindowThreadState::dropData); }
-
-void EventSetCallback(WindowCallback callback) {
-  if (WindowThreadState* state = WindowThreadStateGet()) state->callback = callback;
-}
+void EventSetCallback(WindowCallback callback) { WindowThreadStateGet()->callback = callback; }

@@ -141,10 +141,9 @@ int32_t GadgetAttach(int32_t number, GadgetRecord* record, HWND control, const G
       SetWindowLongA(control, GWL_WNDPROC, reinterpret_cast<LONG>(GadgetSubclassProc)));
   SetWindowLongA(control, GWL_ID, number);
   SetPropA(control, GadgetIdProperty, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
-  if (GadgetThreadState* state = GadgetThreadStateGet()) {
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
-    state->second = 0;
-  }
+  GadgetThreadState* state = GadgetThreadStateGet();
+  SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(state->font), TRUE);
+  state->second = 0;
   assert(GadgetFind(number) == record && record->handle == control);
   return chosen ? number : static_cast<int32_t>(reinterpret_cast<uintptr_t>(control));
 }
@@ -168,10 +167,6 @@ GadgetRecord* GadgetOfMessage(HWND control, int32_t* number) {
 
 int32_t GadgetCreate(int32_t number, HWND control, GadgetKind* kind) {
   if (control == nullptr) return 0;
-  if (GadgetTable == nullptr) {  // the gadget library was not started: no number to give
-    DestroyWindow(control);
-    return 0;
-  }
   // The gadget that holds the number goes here, not under the table's lock in its free callback,
   // where its destruction's callbacks would hold up every other thread. Only a number below the
   // capacity is a slot: any other is refused or fresh, and a dynamic gadget it may name stays.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "gadget.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -39,6 +40,7 @@ TEST(WindowDisplay, TheLensWindowHasExactlyTheClientAreaAskedAtItsPlace) {
   // Started without the gadget library: no gadget table and no gadget state to select a parent in.
   EXPECT_EQ(GadgetTable, nullptr);
   EXPECT_EQ(GadgetListSelect(window), nullptr);
+  EXPECT_EQ(ImageGadgetCreate(-1, 10, 10, 50, 50, nullptr), 0);
 }
 
 TEST(WindowDisplay, FlagsChooseTheShowStateAndMaximisedWinsOverMinimised) {
