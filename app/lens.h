@@ -70,3 +70,6 @@ uint32_t LensTableVersion(void);
 // gives 0, a product past 255 gives 255, so a factor of 1 passes the byte unchanged. Byte 3
 // untouched.
 void RefractFrame(void);
+// The same frame written elsewhere: view row y at firstRow + y × rowStride pixels (a negative
+// stride for rows from the bottom, as a bottom-up DIB section holds them).
+void RefractFrameInto(uint32_t* firstRow, int32_t rowStride);

@@ -27,7 +27,9 @@ static int32_t SetUpWindow(void) {
   if (app.mainWindow == 0) return 0;
   HWND window = WindowGetHandle(app.mainWindow);
   if (GadgetListSelect(window) != nullptr) {
-    app.displayImage = ImageCreate(-1, LensWidth, LensHeight);
+    // A 32-bit DIB section rather than the display's format: frames are refracted straight into
+    // its pixels, and the gadget paints from them (render.cpp).
+    app.displayImage = ImageCreate(-1, LensWidth, LensHeight, 32);
     app.imageGadget = ImageGadgetCreate(-1, GadgetX, GadgetY, LensWidth, LensHeight,
                                         reinterpret_cast<HANDLE>(ImageGetHandle(app.displayImage)));
   }
@@ -171,6 +173,14 @@ void PrepareLunetrix(bool withPictures) {
   EventSetCallback(MoveCallback);
 }
 
+void EndLunetrix(void) {
+  ScreenCaptureEnd();
+  RenderEnd();
+  PixelTransferEnd();
+  ArrayFree(lensTable.data);
+  lensTable.data = nullptr;
+}
+
 // The current folder, in a LocalAlloc block; null when it cannot be had.
 static wchar_t* CurrentFolder(void) {
   DWORD size = GetCurrentDirectoryW(0, nullptr);
@@ -193,6 +203,6 @@ void LunetrixMain(void) {
   LocalFree(startFolder);
   // Without a window no close request could ever end the loop: the program ends at once.
   if (app.mainWindow != 0) MainLoop();
-  ScreenCaptureEnd();
+  EndLunetrix();
   EndRuntime();
 }

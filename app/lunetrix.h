@@ -48,6 +48,9 @@ void PrepareLunetrix(bool withPictures = true);
 // The first part of PrepareLunetrix, all the lens needs without a window: the application's
 // variables cleared, the runtime started, the pixel buffers and the lens table allocated.
 void StartLunetrix(void);
+// The program's own end, before the runtime's: the screen copy, the renderer's capture surface,
+// the transfers' context and the lens table go.
+void EndLunetrix(void);
 // Where the view is taken from: the screen place of the gadget's top-left corner when the
 // window's outer top-left corner is at (outerLeft, outerTop), with the window's frame as it is
 // now (a frame changes size with the monitor's scale, the theme or the window's style).
@@ -68,8 +71,9 @@ int32_t BuildLensTable(const char* bumpName, const char* colourName);
 
 // pixel_transfer.cpp: whole-picture transfers between an image and a pixel buffer.
 
-// Start-up: the memory context the transfers share.
+// Start-up: the memory context the transfers share; and the end, which deletes it.
 void PixelTransferInit(void);
+void PixelTransferEnd(void);
 // Each returns 1 when GDI reports success, 0 otherwise (also for a number that names no image
 // or a null buffer).
 int32_t ReadImagePixels(int32_t image, uint8_t* buffer);
@@ -81,6 +85,8 @@ int32_t WriteImagePixels(const uint8_t* buffer, int32_t image);
 // that would look like the last drawn one is skipped and leaves the view as it is. Without the
 // pixel buffers it does nothing, and the view stays black.
 int32_t RenderFrame(int32_t x, int32_t y);
+// The renderer's end: the capture surface it made at the first frame goes.
+void RenderEnd(void);
 // Copies the screen rectangle (x, y, width, height) beneath the program's window into the display
 // image at (0, 0); returns 0. The next frame is then drawn in full.
 int32_t CaptureScreen(int32_t x, int32_t y, int32_t width, int32_t height);
@@ -98,9 +104,9 @@ struct FrameCounts {
 };
 extern FrameCounts frameCounts;
 // The steps of a frame, in the order RenderFrame runs them: screen refresh, capture, compare,
-// copy-in, refraction, write-back, gadget repaint. A frame that would look like the last drawn
-// one ends after the screen refresh or the compare.
-constexpr int32_t FrameStepCount = 7;
+// copy-in, refraction (into the display image), gadget repaint. A frame that would look like the
+// last drawn one ends after the screen refresh or the compare.
+constexpr int32_t FrameStepCount = 6;
 const char* FrameStepName(int32_t step);
 // RenderFrame, calling stepEnded with each step's number as that step ends.
 int32_t RenderFrameObserved(int32_t x, int32_t y, void (*stepEnded)(int32_t step));

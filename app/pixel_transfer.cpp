@@ -9,7 +9,15 @@
 // selected; when start-up could not have it, each transfer makes one for itself.
 static HDC transferContext;
 
-void PixelTransferInit(void) { transferContext = CreateCompatibleDC(nullptr); }
+void PixelTransferEnd(void) {
+  if (transferContext != nullptr) DeleteDC(transferContext);
+  transferContext = nullptr;
+}
+
+void PixelTransferInit(void) {
+  PixelTransferEnd();  // a second start-up replaces the context rather than losing it
+  transferContext = CreateCompatibleDC(nullptr);
+}
 
 // Moves a whole image's pixels to (read) or from (write) a buffer; 1 when GDI reports success.
 static int32_t TransferPixels(int32_t image, uint8_t* buffer, bool read) {

@@ -71,24 +71,30 @@ static inline __m128i RoundProducts(__m128i p) {
   return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p, bias), odd), 8);
 }
 
-// The fast kernel: the working form's factor bytes, four pixels at a time.
-static void RefractByFactorBytes(const uint32_t* source, uint32_t* target) {
+// The fast kernel: the working form's factor bytes, four pixels at a time, view row y written at
+// firstRow + y × rowStride.
+static void RefractByFactorBytes(const uint32_t* source, uint32_t* firstRow, int32_t rowStride) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i fourthByte = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-  static_assert(LensPixels % 4 == 0, "the kernel works on four pixels at a time");
-  for (int32_t i = 0; i < LensPixels; i += 4) {
-    __m128i pixels = _mm_setr_epi32(
-        static_cast<int>(source[sourceIndex[i]]), static_cast<int>(source[sourceIndex[i + 1]]),
-        static_cast<int>(source[sourceIndex[i + 2]]), static_cast<int>(source[sourceIndex[i + 3]]));
-    __m128i factors = _mm_load_si128(reinterpret_cast<const __m128i*>(factorBytes + i));
-    __m128i low = _mm_mullo_epi16(_mm_unpacklo_epi8(pixels, zero),
-                                  _mm_unpacklo_epi8(factors, zero));
-    __m128i high = _mm_mullo_epi16(_mm_unpackhi_epi8(pixels, zero),
-                                   _mm_unpackhi_epi8(factors, zero));
-    __m128i tinted = _mm_packus_epi16(RoundProducts(low), RoundProducts(high));
-    __m128i* out = reinterpret_cast<__m128i*>(target + i);
-    __m128i kept = _mm_and_si128(_mm_loadu_si128(out), fourthByte);
-    _mm_storeu_si128(out, _mm_or_si128(kept, _mm_andnot_si128(fourthByte, tinted)));
+  static_assert(LensWidth % 4 == 0, "the kernel works on four pixels at a time");
+  for (int32_t y = 0; y < LensHeight; ++y) {
+    uint32_t* row = firstRow + y * rowStride;
+    int32_t rowStart = y * LensWidth;
+    for (int32_t i = rowStart; i < rowStart + LensWidth; i += 4) {
+      __m128i pixels = _mm_setr_epi32(
+          static_cast<int>(source[sourceIndex[i]]), static_cast<int>(source[sourceIndex[i + 1]]),
+          static_cast<int>(source[sourceIndex[i + 2]]),
+          static_cast<int>(source[sourceIndex[i + 3]]));
+      __m128i factors = _mm_load_si128(reinterpret_cast<const __m128i*>(factorBytes + i));
+      __m128i low = _mm_mullo_epi16(_mm_unpacklo_epi8(pixels, zero),
+                                    _mm_unpacklo_epi8(factors, zero));
+      __m128i high = _mm_mullo_epi16(_mm_unpackhi_epi8(pixels, zero),
+                                     _mm_unpackhi_epi8(factors, zero));
+      __m128i tinted = _mm_packus_epi16(RoundProducts(low), RoundProducts(high));
+      __m128i* out = reinterpret_cast<__m128i*>(row + (i - rowStart));
+      __m128i kept = _mm_and_si128(_mm_loadu_si128(out), fourthByte);
+      _mm_storeu_si128(out, _mm_or_si128(kept, _mm_andnot_si128(fourthByte, tinted)));
+    }
   }
 }
 
@@ -105,14 +111,15 @@ static inline uint8_t Tint(uint8_t byte, float factor) {
 // The definition, for tables whose factors factor bytes cannot hold: each pixel's source from
 // the working form, its factors read from the table's cell. Kept out of line: inlined, it
 // crowds the kernel's registers and slows every frame.
-__attribute__((noinline)) static void RefractByDefinition(const uint32_t* source, uint32_t* target) {
+__attribute__((noinline)) static void RefractByDefinition(const uint32_t* source,
+                                                          uint32_t* firstRow, int32_t rowStride) {
   if (lensTable.data == nullptr) return;
   for (int32_t x = 0; x < LensWidth; ++x) {
     for (int32_t y = 0; y < LensHeight; ++y) {
       const LensEntry* cell = LensCell(x, y);
       int32_t view = x + y * LensWidth;
       const auto* s = reinterpret_cast<const uint8_t*>(source + sourceIndex[view]);
-      auto* t = reinterpret_cast<uint8_t*>(target + view);
+      auto* t = reinterpret_cast<uint8_t*>(firstRow + y * rowStride + x);
       t[0] = Tint(s[0], cell->blueFactor);
       t[1] = Tint(s[1], cell->greenFactor);
       t[2] = Tint(s[2], cell->redFactor);
@@ -120,13 +127,14 @@ __attribute__((noinline)) static void RefractByDefinition(const uint32_t* source
   }
 }
 
-void RefractFrame(void) {
+void RefractFrameInto(uint32_t* firstRow, int32_t rowStride) {
   const uint32_t* source = reinterpret_cast<const uint32_t*>(captureBuffer);
-  uint32_t* target = reinterpret_cast<uint32_t*>(outputBuffer);
-  if (source == nullptr || target == nullptr) return;
+  if (source == nullptr || firstRow == nullptr) return;
   if (factorsExact) {
-    RefractByFactorBytes(source, target);
+    RefractByFactorBytes(source, firstRow, rowStride);
   } else {
-    RefractByDefinition(source, target);
+    RefractByDefinition(source, firstRow, rowStride);
   }
 }
+
+void RefractFrame(void) { RefractFrameInto(reinterpret_cast<uint32_t*>(outputBuffer), LensWidth); }

@@ -1,6 +1,6 @@
 // Frame benchmark: Lunetrix's own frame (RenderFrame: screen refresh, capture, compare, copy-in,
-// refraction, write-back, gadget repaint) under the real window system, over a backdrop, for at
-// least 1,000 frames.
+// refraction into the display image, gadget repaint) under the real window system, over a
+// backdrop, for at least 1,000 frames.
 //
 // The program is prepared as Lunetrix.exe prepares it (PrepareLunetrix, over the backdrop, with
 // the default pictures); then frames are rendered back to back with the window's messages pumped

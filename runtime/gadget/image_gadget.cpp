@@ -66,39 +66,86 @@ static LRESULT PassOn(HWND control, UINT message, WPARAM wParam, LPARAM lParam) 
   return GadgetPassOn(&imageGadgets, control, message, wParam, lParam);
 }
 
-// The pixels of the last colour bitmap painted, kept for the process and grown as needed; one
-// paint at a time uses them.
+// The pixels of the last colour bitmap read out to be painted (or, for a DIB section, the row
+// that tells which way round its rows lie), kept for the process and grown as needed; one paint
+// at a time uses them.
 static uint8_t* paintPixels;
 static size_t paintPixelsBytes;
 constexpr size_t PaintPixelsLimit = 64 << 20;  // a larger bitmap is drawn by DrawStateA
 static SRWLOCK paintPixelsLock = SRWLOCK_INIT;
 
+// Under paintPixelsLock: room for bytes in paintPixels.
+static bool ReservePaintPixels(size_t bytes) {
+  if (bytes <= paintPixelsBytes) return true;
+  if (paintPixels != nullptr) HeapFree(GetProcessHeap(), 0, paintPixels);
+  paintPixels = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
+  paintPixelsBytes = paintPixels != nullptr ? bytes : 0;
+  return paintPixels != nullptr;
+}
+
+// Do two rows of width pixels of pixelBytes bytes show the same colours (the fourth byte aside)?
+static bool SameColours(const uint8_t* a, const uint8_t* b, LONG width, int32_t pixelBytes) {
+  for (LONG x = 0; x < width; ++x, a += pixelBytes, b += pixelBytes)
+    if (a[0] != b[0] || a[1] != b[1] || a[2] != b[2]) return false;
+  return true;
+}
+
+// Is a DIB section's top row the first in its memory? GDI does not say (it reports every height
+// as positive), so its rows are read through GDI from the bottom, into row, and each is compared
+// with both ends of the memory until one end alone matches; a picture that looks the same both
+// ways round paints the same either way. False in *known when GDI cannot read a row.
+static bool RowsFromTop(HDC dc, HBITMAP bitmap, const DIBSECTION& section, uint8_t* row,
+                        bool* known) {
+  const BITMAP& measured = section.dsBm;
+  BITMAPINFO info{};
+  info.bmiHeader = section.dsBmih;
+  info.bmiHeader.biHeight = measured.bmHeight;  // scan lines counted from the bottom
+  const auto* bits = static_cast<const uint8_t*>(measured.bmBits);
+  int32_t pixelBytes = measured.bmBitsPixel / 8;
+  *known = true;
+  for (LONG scan = 0; scan < measured.bmHeight / 2; ++scan) {
+    *known = GetDIBits(dc, bitmap, scan, 1, row, &info, DIB_RGB_COLORS) == 1;
+    if (!*known) return false;
+    bool first = SameColours(row, bits + scan * measured.bmWidthBytes, measured.bmWidth, pixelBytes);
+    bool last = SameColours(row, bits + (measured.bmHeight - 1 - scan) * measured.bmWidthBytes,
+                            measured.bmWidth, pixelBytes);
+    if (first != last) return last;
+  }
+  return false;
+}
+
 // NOTE: DrawStateA makes and deletes a memory context for every bitmap it draws, and selecting a
 // bitmap into any memory context asks the wine server three times whether the display changed.
 // Under Wine each request waits for the server, and a waiting core that slept wakes slowly.
-// Drawn in its normal state a colour bitmap is a plain copy, so its pixels are read out and set
-// on the control, which selects nothing: three requests fewer for every repaint of the lens. A
+// Drawn in its normal state a colour bitmap is a plain copy, so its pixels are set on the
+// control, which selects nothing: three requests fewer for every repaint of the lens. A DIB
+// section of 24 or 32 bits is set from its own pixels; any other bitmap's are read out first. A
 // monochrome bitmap would take the target's colours in such a copy, and stays with DrawStateA.
 // True when it was copied.
 static bool CopyBitmap(HDC dc, HBITMAP bitmap) {
-  BITMAP measured;
-  if (!GetObjectA(bitmap, sizeof measured, &measured) || measured.bmBitsPixel == 1) return false;
-  if (measured.bmWidth <= 0 || measured.bmHeight <= 0 ||
-      measured.bmWidth > static_cast<LONG>(PaintPixelsLimit / 4 / measured.bmHeight))
+  DIBSECTION section;
+  int described = GetObjectA(bitmap, sizeof section, &section);
+  const BITMAP& measured = section.dsBm;
+  LONG width = measured.bmWidth, height = measured.bmHeight;
+  if (!described || measured.bmBitsPixel == 1 || width <= 0 || height <= 0 ||
+      width > static_cast<LONG>(PaintPixelsLimit / 4 / height))
     return false;
-  BITMAPINFO info = ImageTopDownInfo(measured.bmWidth, measured.bmHeight, 32);
-  size_t bytes = static_cast<size_t>(measured.bmWidth) * static_cast<size_t>(measured.bmHeight) * 4;
+  bool ownPixels = described == sizeof section && measured.bmBitsPixel >= 24 &&
+                   section.dsBmih.biCompression == BI_RGB;
   AcquireSRWLockExclusive(&paintPixelsLock);
-  if (bytes > paintPixelsBytes) {
-    if (paintPixels != nullptr) HeapFree(GetProcessHeap(), 0, paintPixels);
-    paintPixels = static_cast<uint8_t*>(HeapAlloc(GetProcessHeap(), 0, bytes));
-    paintPixelsBytes = paintPixels != nullptr ? bytes : 0;
+  bool ready = ReservePaintPixels(static_cast<size_t>(width) * 4 * (ownPixels ? 1 : height));
+  BITMAPINFO info = ImageTopDownInfo(width, height, 32);
+  const void* pixels = paintPixels;
+  if (ready && ownPixels) {
+    GdiFlush();  // what GDI drew into it is in the pixels
+    info.bmiHeader = section.dsBmih;
+    info.bmiHeader.biHeight = RowsFromTop(dc, bitmap, section, paintPixels, &ready) ? -height : height;
+    pixels = measured.bmBits;
+  } else if (ready) {
+    ready = GetDIBits(dc, bitmap, 0, height, paintPixels, &info, DIB_RGB_COLORS) == height;
   }
-  bool copied = paintPixels != nullptr &&
-                GetDIBits(dc, bitmap, 0, measured.bmHeight, paintPixels, &info, DIB_RGB_COLORS) ==
-                    measured.bmHeight &&
-                SetDIBitsToDevice(dc, 0, 0, measured.bmWidth, measured.bmHeight, 0, 0, 0,
-                                  measured.bmHeight, paintPixels, &info, DIB_RGB_COLORS) != 0;
+  bool copied = ready && SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, pixels,
+                                           &info, DIB_RGB_COLORS) != 0;
   ReleaseSRWLockExclusive(&paintPixelsLock);
   return copied;
 }
@@ -274,10 +321,6 @@ static LRESULT CALLBACK ImageGadgetProc(HWND control, UINT message, WPARAM wPara
     }
     case WM_CAPTURECHANGED: {
       if (reinterpret_cast<HWND>(lParam) != control) CaptureLost(gadget, control);
-      return PassOn(control, message, wParam, lParam);
-    }
-    case WM_NCDESTROY: {
-      EndRightDoubleClick(control);  // no flag outlives the control
       return PassOn(control, message, wParam, lParam);
     }
   }
