@@ -25,7 +25,7 @@ static const RuntimeStep RuntimeSteps[] = {
     {RuntimeImage, DrawingLibraryInit, nullptr},
     {RuntimeWindow, WindowSystemInit, WindowSystemEnd},
     {RuntimeGadgets, GadgetLibraryInit, nullptr},
-    {RuntimeImage, DecoderListReset, nullptr},
+    {RuntimeImage, DecoderListReset, DecoderListEnd},
     {RuntimeImage, ImageLibraryInit, ImageFreeAll},
     {RuntimeCore, [] { MemoryInit(); }, MemoryEnd},
     {RuntimeImage, PngDecoderRegister, PngDecoderEnd},
@@ -35,13 +35,20 @@ constexpr int32_t RuntimeStepCount = sizeof RuntimeSteps / sizeof RuntimeSteps[0
 static uint32_t startedParts;  // what StartRuntime started, for EndRuntime
 
 void StartRuntime(uint32_t parts) {
+  if (startedParts != 0) return;  // once per process
   startedParts = parts;
   for (const RuntimeStep& step : RuntimeSteps)
     if (parts & step.part) step.start();
 }
 
-void EndRuntime(void) {
-  for (int32_t i = RuntimeStepCount - 1; i >= 0; --i)
+// The end step of the core, the first step, is the process's end.
+void EndRuntimeLibraries(void) {
+  for (int32_t i = RuntimeStepCount - 1; i > 0; --i)
     if ((startedParts & RuntimeSteps[i].part) && RuntimeSteps[i].end != nullptr) RuntimeSteps[i].end();
+}
+
+void EndRuntime(void) {
+  EndRuntimeLibraries();
+  if (startedParts & RuntimeSteps[0].part) RuntimeSteps[0].end();
   ExitProcess(0);  // without the core there is no heap to destroy
 }

@@ -64,7 +64,11 @@ start_display() {
   if [ -n "$n" ]; then
     export DISPLAY=":$n"
     for i in $(seq 1 20); do
-      timeout 2 xdpyinfo >/dev/null 2>&1 && return 0
+      if timeout 2 xdpyinfo >/dev/null 2>&1; then
+        /usr/bin/python3 "$ROOT/scripts/wm-state" </dev/null &
+        STARTED_PIDS+=("$!")
+        return 0
+      fi
       kill -0 "$XVFB_PID" 2>/dev/null || break
       sleep 0.1
     done

@@ -9,6 +9,7 @@ HANDLE MainHeap;
 HANDLE StringHeap;
 HANDLE BlockHeap;
 HANDLE MemoryHeap;
+CoreKeptObjects CoreKept;
 HINSTANCE ModuleInstance;
 
 HANDLE CreatePrivateHeap(SIZE_T initialSize) {

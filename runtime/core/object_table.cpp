@@ -137,6 +137,8 @@ static bool SetReserve(TableState* table) {
   if (set != nullptr) {
     WaitForFinders(table);
     HeapFree(MainHeap, 0, set);
+  } else {
+    InterlockedIncrement(&CoreKept.mainHeap);  // the table's first set, kept from now on
   }
   return true;
 }
@@ -184,6 +186,7 @@ static bool GrowToCover(TableState* table, int32_t n) {
   while (n >= table->capacity) {
     void* payload = LinkedBlockAlloc(&table->blockList, blockBytes);
     if (payload == nullptr) return false;
+    InterlockedIncrement(&CoreKept.blockHeap);
     int32_t k = table->capacity >> table->blockShift;
     __atomic_store_n(&table->blockIndex[k], LinkedBlockOf(payload), __ATOMIC_RELAXED);
     __atomic_store_n(&table->capacity, table->capacity + table->blockCapacity, __ATOMIC_RELEASE);
@@ -228,6 +231,8 @@ ObjectTable* ObjectTableCreate(int32_t recordSize, int32_t initialCount,
   void* first = LinkedBlockAlloc(&table->blockList, static_cast<uint32_t>(blockBytes));
   if (table->blockIndex == nullptr || table->scratch == nullptr || first == nullptr)
     CoreOutOfResources();
+  InterlockedExchangeAdd(&CoreKept.mainHeap, 3);  // the table, its index and its scratch record
+  InterlockedIncrement(&CoreKept.blockHeap);      // and its first block
   table->firstBlock = LinkedBlockOf(first);
   table->blockIndex[0] = table->firstBlock;
   InitializeCriticalSection(&table->lock);

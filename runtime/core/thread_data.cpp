@@ -75,6 +75,7 @@ static void StartThreadData(void) {
   if (threadDataSlot == TLS_OUT_OF_INDEXES) CoreOutOfResources();
   void* block = HeapAlloc(MainHeap, HEAP_ZERO_MEMORY, 0);
   if (block == nullptr) CoreOutOfResources();
+  InterlockedIncrement(&CoreKept.mainHeap);  // the main thread's block, never handed to the watcher
   TlsSetValue(threadDataSlot, block);
   InitializeCriticalSection(&layoutLock);
   InitializeCriticalSection(&RegisterLock);
@@ -84,6 +85,8 @@ static void StartThreadData(void) {
   if (RegisterRequestEvent == nullptr || RegisterDoneEvent == nullptr) CoreOutOfResources();
   watcherThread = CreateThread(nullptr, 0, ThreadWatcher, nullptr, 0, &watcherThreadId);
   if (watcherThread == nullptr) CoreOutOfResources();
+  InterlockedExchangeAdd(&CoreKept.events, 2);
+  InterlockedIncrement(&CoreKept.threads);
   // NOTE: Wine crashes the whole process (SIGSEGV) when it ends while one of its threads is still
   // being started, so a program that ends right after start-up must find ThreadWatcher running.
   WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
@@ -107,6 +110,7 @@ static int32_t AddSlice(int32_t size, ThreadDataOperation init, ThreadDataOperat
   if (init != nullptr || free != nullptr) {
     auto* part = static_cast<ThreadDataPart*>(LinkedBlockAlloc(&partList, sizeof(ThreadDataPart)));
     if (part == nullptr) CoreOutOfResources();
+    InterlockedIncrement(&CoreKept.blockHeap);
     part->offset = offset;
     part->init = init;
     part->free = free;
@@ -152,7 +156,10 @@ static SIZE_T HandOverOffset(void) {
 
 // Hands the calling thread to ThreadWatcher and waits (at most 2000 ms) for its acknowledgement.
 static void WatchCallingThread(uint8_t* block) {
-  if (watcherStopping) return;  // nobody would answer: the thread goes on unwatched
+  if (watcherStopping) {  // nobody would answer: the thread goes on unwatched
+    InterlockedIncrement(&CoreKept.mainHeap);  // and its block stays with the process
+    return;
+  }
   EnterCriticalSection(&RegisterLock);
   HANDLE self = nullptr;
   if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0,
@@ -165,6 +172,8 @@ static void WatchCallingThread(uint8_t* block) {
     ResetEvent(RegisterDoneEvent);
     SetEvent(RegisterRequestEvent);
     WaitForSingleObject(RegisterDoneEvent, RegisterWaitMs);
+  } else {
+    InterlockedIncrement(&CoreKept.mainHeap);  // unwatched: its block stays with the process
   }
   LeaveCriticalSection(&RegisterLock);
 }
@@ -223,6 +232,7 @@ static void TakeRequests(WaitSet* set) {
       set->count += 1;
     } else {
       CloseHandle(request->thread);
+      InterlockedIncrement(&CoreKept.mainHeap);  // the thread's block stays with the process
     }
     request = next;
   }
@@ -255,6 +265,7 @@ static int32_t SignalledEntry(DWORD result, DWORD count) {
 // stay; they go with MainHeap.
 static void CloseWaitSet(WaitSet* set) {
   for (DWORD i = 1; i < set->count; ++i) CloseHandle(set->handles[i]);
+  InterlockedExchangeAdd(&CoreKept.mainHeap, static_cast<LONG>(set->count) - 1);
 }
 
 static DWORD WINAPI ThreadWatcher(void*) {
@@ -281,5 +292,6 @@ bool ThreadDataEnd(void) {
   if (WaitForSingleObject(watcherThread, StopWaitMs) != WAIT_OBJECT_0) return false;
   CloseHandle(watcherThread);
   watcherThread = nullptr;
+  InterlockedDecrement(&CoreKept.threads);
   return true;
 }

@@ -56,6 +56,8 @@ static void AbandonDecoding(void) {
   AcceptedResult = 0;
 }
 
+void DecoderListEnd(void) { AbandonDecoding(); }
+
 // Has the accepted image's decoder write its rows into buffer, then ends the image.
 static void DecodeAcceptedImage(void* buffer, int32_t pitch) {
   CurrentDecoder->decode(buffer, pitch, 0);

@@ -86,6 +86,9 @@ TEST(MemoryAlloc, ReturnsNullWhenTheHeapCannotSupplyTheBlock) {
 // A list of blocks with one byte of payload each, labelled so the walks can be read back.
 struct List {
   LinkedBlock* head = nullptr;
+  ~List() {
+    while (head != nullptr) LinkedBlockFree(&head, LinkedBlockPayload(head));
+  }
   void* Link(char label) {
     auto* payload = static_cast<char*>(LinkedBlockAlloc(&head, 16));
     EXPECT_NE(payload, nullptr);

@@ -189,6 +189,9 @@ TEST(ThreadData, ManyShortLivedThreadsAreEachFreedOnceWithoutLeaks) {
 // Threads that park after their first use, so that many are alive at once.
 HANDLE goEvent;
 volatile LONG registered;
+const bool goEventClosed = AtTestEnd([] {
+  if (goEvent != nullptr) CloseHandle(goEvent);
+});
 
 DWORD WINAPI UseAndPark(void*) {
   ThreadDataGet(windowOffset);
@@ -237,6 +240,7 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
   freesSeen = 0;
   HANDLE mainHeap = MainHeap;
+  LONG kept = CoreKept.mainHeap;
   int busy = SwapInHoledHeap(blockSize, 70);
   std::vector<HANDLE> threads = StartParked(70);
   ASSERT_TRUE(WaitUntil([] { return registered == 70; }, 60000)) << registered;
@@ -245,6 +249,7 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   Sleep(300);  // give a wrongly watched 64th thread the chance to show up
   EXPECT_EQ(freesSeen, 63);
   EXPECT_EQ(HeapBusyBlocks(MainHeap), busy + 7);  // the unwatched threads' blocks stay
+  EXPECT_EQ(CoreKept.mainHeap, kept + 7);           // and count as kept for the process's life
 
   // With the set empty again, new threads are watched.
   busy = SwapInHoledHeap(blockSize, 5);
@@ -254,6 +259,7 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 68; })) << freesSeen;
   EXPECT_EQ(HeapBusyBlocks(MainHeap), busy);
   MainHeap = mainHeap;
+  CoreKept.mainHeap = kept;  // they stay in the heap swapped in, not in MainHeap
 }
 
 // Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).
@@ -399,6 +405,7 @@ TEST(StringBuffer, MainThreadHasOneAndOtherThreadsNone) {
   EXPECT_EQ(StringBufferCursor(), nullptr);
   StringBufferAdvance();
   EXPECT_EQ(StringBufferPosition(), 0);
+  StringBufferCreate();  // the main thread's, kept for the process's life
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -279,6 +279,9 @@ TEST_F(GadgetPlumbing, AGadgetWhoseIdentifierWasChangedIsFoundByItsPropertyToThe
     EXPECT_EQ(EventGetItem(), image);
     EXPECT_EQ(EventGetType(), type);
   }
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  for (HBITMAP bitmap : {picture, canvas}) DeleteObject(bitmap);
 }
 
 TEST_F(GadgetPlumbing, AControlThatCannotBeDestroyedFromHereKeepsItsNumber) {

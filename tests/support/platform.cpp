@@ -1,6 +1,8 @@
 // Bounded message pumping, Wine's quirks and real input through xdotool.
 #include "platform.h"
+#include "test_support.h"
 
+#include <algorithm>
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------
@@ -100,11 +102,18 @@ bool Xdotool(const std::string& args) {
   PROCESS_INFORMATION process = {};
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
+  auto before = ProcessHandles();
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process))
     return false;
   if (process.hProcess != nullptr) CloseHandle(process.hProcess);
   if (process.hThread != nullptr) CloseHandle(process.hThread);
+  // NOTE: Wine leaves a handle to the Unix program's file open in the process that started it
+  // (measured: "\??\Z:\usr\bin\dash"). It is this process's, and closed here.
+  for (HANDLE handle : ProcessHandles())
+    if (std::find(before.begin(), before.end(), handle) == before.end() &&
+        HandleKind(handle) == "File")
+      CloseHandle(handle);
   bool finished = PumpUntil(
       [&] { return GetFileAttributesA(marker) != INVALID_FILE_ATTRIBUTES; }, 15000);
   DeleteFileA(marker);

@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stderr), _O_BINARY);
   testing::InitGoogleTest(&argc, argv);
   testing::UnitTest::GetInstance()->listeners().Append(new ProcessGuard);
+  KeepBooks();
   testing::AddGlobalTestEnvironment(new RuntimeStartup);
   int result = RUN_ALL_TESTS();
   // Ending the process ends every other thread: none may still be starting (test_support.cpp).

@@ -6,7 +6,15 @@
 #include "test_support.h"
 
 #ifdef LUNETRIX_START_PARTS
+#include "core.h"
 #include "startup.h"
+#endif
+
+#ifdef LUNETRIX_START_PARTS
+const bool TestsUseWindows = ((LUNETRIX_START_PARTS) & RuntimeWindow) != 0;
+const bool TestsUseGdi = ((LUNETRIX_START_PARTS) & (RuntimeWindow | RuntimeImage)) != 0;
+#else
+const bool TestsUseWindows = true, TestsUseGdi = true;
 #endif
 
 #ifdef LUNETRIX_OWN_PROCESS
@@ -19,5 +27,34 @@ void TestStartup(void) {
   UseWineDrawnFrames();  // before the process's first window
 #ifdef LUNETRIX_START_PARTS
   StartRuntime(LUNETRIX_START_PARTS);
+#endif
+}
+
+void TestEndRuntime(void) {
+#ifdef LUNETRIX_START_PARTS
+  EndRuntimeLibraries();
+#endif
+}
+
+void RuntimeKeptHandles(int* threads, int* events) {
+#ifdef LUNETRIX_START_PARTS
+  *threads = CoreKept.threads;
+  *events = CoreKept.events;
+#else
+  *threads = *events = 0;
+#endif
+}
+
+void RuntimeHeaps(HANDLE heaps[3], int kept[3]) {
+#ifdef LUNETRIX_START_PARTS
+  heaps[0] = MainHeap;
+  heaps[1] = StringHeap;
+  heaps[2] = BlockHeap;
+  kept[0] = CoreKept.mainHeap;
+  kept[1] = 0;
+  kept[2] = CoreKept.blockHeap;
+#else
+  heaps[0] = heaps[1] = heaps[2] = nullptr;
+  kept[0] = kept[1] = kept[2] = 0;
 #endif
 }

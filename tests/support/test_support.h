@@ -19,6 +19,29 @@ void TestStartup(void);
 // Why the executable's tests need a process each, or null when they may share one; the shared
 // main then refuses to run more than one test in a process and prints this.
 extern const char* const TestsNeedOwnProcess;
+// Can the executable's tests open windows, or draw? (Not when it starts the runtime without its
+// window system, or without its window system and images.)
+extern const bool TestsUseWindows, TestsUseGdi;
+
+// Ends what the runtime parts started hold: their end steps but the core's, which would end the
+// process (test_process.cpp).
+void TestEndRuntime(void);
+// MainHeap, StringHeap and BlockHeap as they are now, null before their start-up steps and in an
+// executable without the runtime, and the blocks of each that the runtime keeps for the
+// process's life (test_process.cpp).
+void RuntimeHeaps(HANDLE heaps[3], int kept[3]);
+// Thread and event handles the runtime keeps for the process's life (test_process.cpp).
+void RuntimeKeptHandles(int* threads, int* events);
+// Has end run when the process's last test ends, before the runtime's end steps: what a test's
+// own library would free at its end (books.cpp).
+bool AtTestEnd(void (*end)(void));
+// The process's open handles (Wine leaves GetProcessHandleCount 0).
+std::vector<HANDLE> ProcessHandles(void);
+// The kind of a handle, as the system names it ("File", "Event").
+std::string HandleKind(HANDLE handle);
+// Keeps the books of the process's tests (books.cpp): after the last one, the runtime's end steps
+// (TestEndRuntime) must leave what the first one began with.
+void KeepBooks(void);
 
 // ---------------------------------------------------------------------------------------------
 // Test data, heaps and threads

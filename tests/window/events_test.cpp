@@ -349,6 +349,7 @@ TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
   int before = HeapBusyBlocks(MainHeap);
   auto** made = static_cast<void**>(DropDataCreate(16));
   ASSERT_NE(made, nullptr);
+  EXPECT_EQ(HeapSize(MainHeap, 0, made[5]), 16u);  // the sixth field names the data block
   made[5] = made;
   for (int i = 0; i < 2; ++i)
     PostMessageA(window, WindowDropMessage, 0, reinterpret_cast<LPARAM>(made));
@@ -378,6 +379,7 @@ TEST_F(EventTest, OnlyDropDataTheRuntimeMadeIsTakenAndItIsFreedOnce) {
   EXPECT_EQ(takenThere, nullptr);
   EXPECT_EQ(EventWait(0), DropOnWindow);
   EXPECT_EQ(EventGetDropData(), held);
+  for (void* block : {lookalike[5], static_cast<void*>(lookalike), tooSmall}) HeapFree(MainHeap, 0, block);
 }
 
 TEST_F(EventTest, EventsMadeOutsideItsDispatchAreReturnedAsSoonAsAWaitSeesThem) {

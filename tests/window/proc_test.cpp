@@ -83,6 +83,7 @@ TEST_F(WindowProc, ColourChangesReachEveryDescendantExceptUnderAnMdiChild) {
   EXPECT_TRUE(colourChanges.empty());
   EXPECT_TRUE(SysColorForward(child, 12345));
   EXPECT_EQ(colourChanges, std::vector<HWND>{child});
+  WindowSetMdiClient(number, nullptr);  // no client that would keep it at the end
 }
 
 TEST(WindowGeometry, PositionIsTheOuterFrameOrZeroForNoWindow) {
@@ -104,6 +105,7 @@ TEST(WindowGeometry, AnMdiChildsPositionIsInItsClientsCoordinates) {
   WindowSetMdiClient(child, client);
   EXPECT_EQ(WindowGetX(child), 30);
   EXPECT_EQ(WindowGetY(child), 40);
+  WindowSetMdiClient(child, nullptr);  // no client that would keep it at the end
 }
 
 TEST(WindowGeometry, OwningWindowIsTheNearestRuntimeWindowOrTheTopmostAncestor) {

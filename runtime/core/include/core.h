@@ -38,6 +38,19 @@ void MemoryEnd(void);
 // heap, which then goes with the process.
 [[noreturn]] void CoreEnd(void);
 
+// What the runtime keeps for the process's life, which no end step gives back, counted as it is
+// made: each object table's control record, index, scratch record and numbered-slot blocks, and
+// its set of dynamic numbers once it had one; each per-thread data part record, the main
+// thread's block and the block of a thread that goes unwatched; ThreadWatcher's thread and its
+// two events. (Every MemoryHeap block stays too: MemoryAlloc.)
+struct CoreKeptObjects {
+  volatile LONG mainHeap;   // blocks of MainHeap
+  volatile LONG blockHeap;  // blocks of BlockHeap
+  volatile LONG threads;    // thread handles
+  volatile LONG events;     // event handles
+};
+extern CoreKeptObjects CoreKept;
+
 // The exit code of a process whose runtime could not make a heap, handle or block it cannot work
 // without (a start-up step's heap, a TLS slot, an event, the watcher thread): nothing may run on
 // with a null handle, so the process stops at once.

@@ -117,6 +117,9 @@ constexpr int32_t DecoderListCapacity = 100;  // decoders the list holds at the 
 
 // Start-up step: empties the decoder list (before ImageLibraryInit and any registration).
 void DecoderListReset(void);
+// End step: gives up an image a decoder accepted and was never asked to decode, and closes its
+// file.
+void DecoderListEnd(void);
 // Appends a decoder that stays valid for the program's life; 1, or 0 when the list is full.
 int32_t DecoderRegister(const ImageDecoder* decoder);
 // Loads a picture file as an image: a bitmap file by its first two bytes "BM", else an icon,
