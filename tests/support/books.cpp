@@ -134,8 +134,7 @@ namespace {
 // What GoogleTest and Wine make once and keep, asked for as the tests ask them: GoogleTest's
 // trace; where the tests draw, a display context, the screen's and a window's; with
 // windows, the mouse's settings and cursors, 24 cached contexts held at once, a caption drawn
-// active and inactive, an MDI client with a child, the default icons, and COM where the program
-// uses it. The windows are children of a popup shown without activation, which no window
+// active and inactive, an MDI client with a child, and the default icons. The windows are children of a popup shown without activation, which no window
 // manager would manage (and Wine waits for none when they go).
 void WarmSystemCaches(void) {
   { SCOPED_TRACE("GoogleTest keeps a trace per thread, and a thread that watches the main one"); }
@@ -179,14 +178,6 @@ void WarmSystemCaches(void) {
   CreateMDIWindowA("STATIC", "warm", 0, 0, 0, 50, 40, mdi, nullptr, 0);
   DispatchTurn(0);
   DestroyWindow(popup);
-  if (HMODULE ole = GetModuleHandleA("ole32.dll")) {
-    typedef HRESULT(WINAPI * Initialize)(void*);
-    typedef void(WINAPI * Uninitialize)(void);
-    auto initialize = reinterpret_cast<Initialize>(
-        reinterpret_cast<void*>(GetProcAddress(ole, "OleInitialize")));
-    if (SUCCEEDED(initialize(nullptr)))
-      reinterpret_cast<Uninitialize>(reinterpret_cast<void*>(GetProcAddress(ole, "OleUninitialize")))();
-  }
   DispatchTurn(0);
 }
 
@@ -196,17 +187,13 @@ class BooksCheck : public testing::EmptyTestEventListener {
   Census Count() {
     Census census;
     if (TestsUseGdi) CountGdi(census, &gdiBefore_);
-    int threads, events;
-    RuntimeKeptHandles(&threads, &events);
+    RuntimeKeeps kept = RuntimeKept();
     handles_ = ProcessHandles();
-    census["handle"] = static_cast<int>(handles_.size()) - threads - events;
-    HANDLE now[3];
-    int kept[3];
-    RuntimeHeaps(now, kept);
+    census["handle"] = static_cast<int>(handles_.size()) - kept.threads - kept.events;
     static const char* const names[3] = {"MainHeap block", "StringHeap block", "BlockHeap block"};
     for (int i = 0; i < 3; ++i)
-      if (heaps_[i] != nullptr && heaps_[i] == now[i])
-        census[names[i]] = HeapBusyBlocks(now[i]) - kept[i];
+      if (heaps_[i] != nullptr && heaps_[i] == kept.heaps[i])
+        census[names[i]] = HeapBusyBlocks(kept.heaps[i]) - kept.blocks[i];
     return census;
   }
   // What the census shows more or fewer of than before; empty when the books balance.
@@ -229,8 +216,7 @@ class BooksCheck : public testing::EmptyTestEventListener {
     if (started_++ != 0) return;
     WarmSystemCaches();
     if (TestsUseWindows) SetWindowsHookExA(WH_CBT, NoteActivation, nullptr, GetCurrentThreadId());
-    int kept[3];
-    RuntimeHeaps(heaps_, kept);
+    std::copy_n(RuntimeKept().heaps, 3, heaps_);
     before_ = Count();
     handlesBefore_ = handles_;
   }

@@ -36,25 +36,13 @@ void TestEndRuntime(void) {
 #endif
 }
 
-void RuntimeKeptHandles(int* threads, int* events) {
+RuntimeKeeps RuntimeKept(void) {
 #ifdef LUNETRIX_START_PARTS
-  *threads = CoreKept.threads;
-  *events = CoreKept.events;
+  return {{MainHeap, StringHeap, BlockHeap},
+          {CoreKept.mainHeap, 0, CoreKept.blockHeap},
+          CoreKept.threads,
+          CoreKept.events};
 #else
-  *threads = *events = 0;
-#endif
-}
-
-void RuntimeHeaps(HANDLE heaps[3], int kept[3]) {
-#ifdef LUNETRIX_START_PARTS
-  heaps[0] = MainHeap;
-  heaps[1] = StringHeap;
-  heaps[2] = BlockHeap;
-  kept[0] = CoreKept.mainHeap;
-  kept[1] = 0;
-  kept[2] = CoreKept.blockHeap;
-#else
-  heaps[0] = heaps[1] = heaps[2] = nullptr;
-  kept[0] = kept[1] = kept[2] = 0;
+  return {};
 #endif
 }

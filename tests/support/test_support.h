@@ -26,12 +26,14 @@ extern const bool TestsUseWindows, TestsUseGdi;
 // Ends what the runtime parts started hold: their end steps but the core's, which would end the
 // process (test_process.cpp).
 void TestEndRuntime(void);
-// MainHeap, StringHeap and BlockHeap as they are now, null before their start-up steps and in an
-// executable without the runtime, and the blocks of each that the runtime keeps for the
-// process's life (test_process.cpp).
-void RuntimeHeaps(HANDLE heaps[3], int kept[3]);
-// Thread and event handles the runtime keeps for the process's life (test_process.cpp).
-void RuntimeKeptHandles(int* threads, int* events);
+// MainHeap, StringHeap and BlockHeap as they are now (null before their start-up steps and in an
+// executable without the runtime), with what the runtime keeps for the process's life: blocks of
+// each, thread and event handles (test_process.cpp).
+struct RuntimeKeeps {
+  HANDLE heaps[3];
+  LONG blocks[3], threads, events;
+};
+RuntimeKeeps RuntimeKept(void);
 // Has end run when the process's last test ends, before the runtime's end steps: what a test's
 // own library would free at its end (books.cpp).
 bool AtTestEnd(void (*end)(void));
