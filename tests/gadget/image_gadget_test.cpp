@@ -228,6 +228,8 @@ TEST_F(ImageGadget, ShowsBitmapsOfEveryColourDepthAsACopyShows) {
   int32_t gadget = ImageGadgetCreate(-1, 10, 10, width, height, nullptr);
   ASSERT_NE(gadget, 0);
   HWND control = GadgetGetHandle(gadget);
+  ImportWatch<BOOL, HDC, HBRUSH, DRAWSTATEPROC, LPARAM, WPARAM, int, int, int, int, UINT> drawn(
+      "user32.dll", "DrawStateA");  // which only a monochrome bitmap needs
   for (int bitCount : {4, 8, 16, 24, 32}) {
     SCOPED_TRACE(std::to_string(bitCount) + " bits per pixel");
     HBITMAP bitmap = PatternBitmap(bitCount, width, height);
@@ -258,6 +260,7 @@ TEST_F(ImageGadget, ShowsBitmapsOfEveryColourDepthAsACopyShows) {
     GadgetSetState(gadget, 0);
     DeleteObject(bitmap);
   }
+  EXPECT_TRUE(drawn.results.empty()) << "a colour bitmap was drawn, not copied";
 }
 
 TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {

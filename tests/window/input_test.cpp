@@ -163,6 +163,9 @@ TEST_F(InputTest, KeyboardSizingChoosesAnEdgeThenStepsItTenPixels) {
   ASSERT_TRUE(Key(window, VK_RIGHT, [&] { return FrameOf(window).right == start.right + 10; }));
   ASSERT_TRUE(Key(window, VK_RIGHT, [&] { return FrameOf(window).right == start.right + 20; }));
   ASSERT_TRUE(Key(window, VK_LEFT, [&] { return FrameOf(window).right == start.right + 10; }));
+  POINT stepped;
+  GetCursorPos(&stepped);
+  EXPECT_EQ(stepped.y, cursor.y);  // the cursor went along the axis alone
   // Down from the right edge chooses the bottom-right corner, without resizing.
   ASSERT_TRUE(Key(window, VK_DOWN, [&] { return state->edge == WMSZ_BOTTOMRIGHT; }));
   EXPECT_EQ(FrameOf(window).bottom, start.bottom);
