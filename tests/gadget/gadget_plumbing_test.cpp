@@ -162,6 +162,10 @@ TEST_F(GadgetPlumbing, ATypeWithoutReleaseOperationStillFreesTheNumber) {
   DestroyWindow(control);
   EXPECT_EQ(GadgetFind(3), nullptr);
   EXPECT_TRUE(calls.empty());
+  // A record of a control that is gone, without a type at all.
+  static_cast<GadgetRecord*>(ObjectAllocate(GadgetTable, 4))->handle = control;
+  GadgetRelease(4);
+  EXPECT_EQ(GadgetFind(4), nullptr);
 }
 
 TEST_F(GadgetPlumbing, NotificationsGoToTheGadgetWhoseControlSentThem) {
