@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,4 +26,14 @@ class LensTest : public testing::Test {
   }
   static uint8_t* CapturePixel(int32_t x, int32_t y) { return captureBuffer + (x + y * 500) * 4; }
   static uint8_t* OutputPixel(int32_t x, int32_t y) { return outputBuffer + (x + y * 500) * 4; }
+  // The output buffer as a whole.
+  static std::vector<uint8_t> Frame() { return {outputBuffer, outputBuffer + LensBufferBytes}; }
+  // Where cell (x, y) fetches from, and the whole cell: compared at once, they name the cell.
+  static std::pair<float, float> Source(int32_t x, int32_t y) {
+    return {LensCell(x, y)->sourceX, LensCell(x, y)->sourceY};
+  }
+  static std::tuple<float, float, float, float, float> Cell(int32_t x, int32_t y) {
+    const LensEntry* e = LensCell(x, y);
+    return {e->sourceX, e->sourceY, e->blueFactor, e->greenFactor, e->redFactor};
+  }
 };

@@ -1,5 +1,5 @@
 // The lens table: its allocation at start-up and the build of every cell from two pictures.
-#include <math.h>
+#include <algorithm>
 
 #include "lens_fixture.h"
 #include "test_support.h"
@@ -18,19 +18,13 @@ int ExpectedDisplacement(int b) {
 }
 
 TEST_F(LensTest, StartupAllocatesZeroedBuffersAndTheTable) {
-  for (int32_t i = 0; i < LensBufferBytes; ++i) {
-    ASSERT_EQ(captureBuffer[i], 0) << i;
-    ASSERT_EQ(outputBuffer[i], 0) << i;
-  }
+  EXPECT_EQ(std::count(captureBuffer, captureBuffer + LensBufferBytes, 0), LensBufferBytes);
+  EXPECT_EQ(std::count(outputBuffer, outputBuffer + LensBufferBytes, 0), LensBufferBytes);
   EXPECT_GE(HeapSize(MemoryHeap, 0, captureBuffer), 400000u);
-  EXPECT_EQ(lensTable.dims[0], 201u);
-  EXPECT_EQ(lensTable.dims[1], 201u);
-  const ArrayHeader* header = ArrayHeaderOf(lensTable.data);
-  EXPECT_EQ(header->elementSize, 20u);
-  EXPECT_EQ(header->passThrough, 0u);
-  EXPECT_EQ(header->owner, reinterpret_cast<uint32_t>(&lensTable));
-  EXPECT_EQ(header->elementCount, 100701u);
-  EXPECT_EQ(header->typeCode, 7u);
+  const ArrayHeader* h = ArrayHeaderOf(lensTable.data);
+  EXPECT_EQ(std::make_tuple(lensTable.dims[0], lensTable.dims[1], h->elementSize, h->passThrough,
+                            h->owner, h->elementCount, h->typeCode),
+            std::make_tuple(201u, 201u, 20u, 0u, reinterpret_cast<uint32_t>(&lensTable), 100701u, 7u));
   EXPECT_EQ(LensCell(1, 0) - LensCell(0, 0), 201);  // x-major
 }
 
@@ -42,16 +36,11 @@ TEST_F(LensTest, EveryBumpByteGivesItsTabulatedDisplacement) {
     bump.At(120 + b, 100)[1] = static_cast<uint8_t>(b);
   }
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
+  // The exact ties round to even: bytes 118 (-0.5), 138 (+0.5), 78 (-2.5) and 218 (+4.5).
   for (int b = 0; b < 256; ++b) {
-    const LensEntry* cell = LensCell(120 + b, 100);
-    EXPECT_EQ(cell->sourceX, static_cast<float>(120 + b + ExpectedDisplacement(b))) << "byte " << b;
-    EXPECT_EQ(cell->sourceY, static_cast<float>(100 + ExpectedDisplacement(b))) << "byte " << b;
+    float d = static_cast<float>(ExpectedDisplacement(b));
+    EXPECT_EQ(Source(120 + b, 100), std::make_pair(120 + b + d, 100 + d)) << "byte " << b;
   }
-  // The exact ties round to even.
-  EXPECT_EQ(LensCell(120 + 118, 100)->sourceX, 238.0f);  // -0.5 -> 0
-  EXPECT_EQ(LensCell(120 + 138, 100)->sourceX, 258.0f);  // +0.5 -> 0
-  EXPECT_EQ(LensCell(120 + 78, 100)->sourceX, 196.0f);   // -2.5 -> -2
-  EXPECT_EQ(LensCell(120 + 218, 100)->sourceX, 342.0f);  // +4.5 -> +4
 }
 
 TEST_F(LensTest, SourcesAreClampedAtTheEdgesOfTheCapture) {
@@ -61,12 +50,9 @@ TEST_F(LensTest, SourcesAreClampedAtTheEdgesOfTheCapture) {
   bump.At(3, 197)[0] = 0;    // -6 from x = 3
   bump.At(3, 197)[1] = 255;  // +6 from y = 197
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
-  EXPECT_EQ(LensCell(0, 0)->sourceX, 0.0f);
-  EXPECT_EQ(LensCell(0, 0)->sourceY, 0.0f);
-  EXPECT_EQ(LensCell(499, 199)->sourceX, 499.0f);
-  EXPECT_EQ(LensCell(499, 199)->sourceY, 199.0f);
-  EXPECT_EQ(LensCell(3, 197)->sourceX, 0.0f);
-  EXPECT_EQ(LensCell(3, 197)->sourceY, 199.0f);
+  EXPECT_EQ(Source(0, 0), std::make_pair(0.0f, 0.0f));
+  EXPECT_EQ(Source(499, 199), std::make_pair(499.0f, 199.0f));
+  EXPECT_EQ(Source(3, 197), std::make_pair(0.0f, 199.0f));
 }
 
 TEST_F(LensTest, FactorsAreColourBytesOver256AndIgnoreTheOtherBytes) {
@@ -83,14 +69,9 @@ TEST_F(LensTest, FactorsAreColourBytesOver256AndIgnoreTheOtherBytes) {
     }
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
   for (int32_t y = 0; y < 200; ++y)
-    for (int32_t x = 0; x < 500; ++x) {
-      const LensEntry* cell = LensCell(x, y);
-      ASSERT_EQ(cell->sourceX, static_cast<float>(x));
-      ASSERT_EQ(cell->sourceY, static_cast<float>(y));
-      ASSERT_EQ(cell->blueFactor, static_cast<float>(x & 255) / 256.0f);
-      ASSERT_EQ(cell->greenFactor, static_cast<float>(y & 255) / 256.0f);
-      ASSERT_EQ(cell->redFactor, static_cast<float>((x + y) & 255) / 256.0f);
-    }
+    for (int32_t x = 0; x < 500; ++x)
+      ASSERT_EQ(Cell(x, y), std::make_tuple(float(x), float(y), (x & 255) / 256.0f,
+                                            (y & 255) / 256.0f, ((x + y) & 255) / 256.0f));
   colour.Fill(255, 255, 255);
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
   EXPECT_EQ(LensCell(7, 7)->redFactor, 0.99609375f);
@@ -101,9 +82,8 @@ TEST_F(LensTest, EachPictureIsReadWithItsOwnRowStride) {
   bump.At(5, 2)[0] = 255;   // cell (5, 2) of a 640-wide bump map
   colour.At(5, 2)[1] = 64;  // cell (5, 2) of a 501-wide colour map
   FillLensTable(bump.bytes.data(), 640, colour.bytes.data(), 501);
-  EXPECT_EQ(LensCell(5, 2)->sourceX, 11.0f);
-  EXPECT_EQ(LensCell(5, 2)->greenFactor, 0.25f);
-  EXPECT_EQ(LensCell(5, 1)->sourceX, 5.0f);
+  EXPECT_EQ(Cell(5, 2), std::make_tuple(11.0f, 2.0f, 0.0f, 0.25f, 0.0f));
+  EXPECT_EQ(Source(5, 1), std::make_pair(5.0f, 1.0f));
 }
 
 TEST_F(LensTest, WidthZeroReadsRowZeroForEveryCell) {
@@ -112,16 +92,13 @@ TEST_F(LensTest, WidthZeroReadsRowZeroForEveryCell) {
   FillLensTable(bump.bytes.data(), 0, colour.bytes.data(), 0);
   for (int32_t x = 0; x < 500; x += 7)
     for (int32_t y = 0; y < 200; y += 3) {
-      const LensEntry* cell = LensCell(x, y);
-      ASSERT_EQ(cell->sourceX, static_cast<float>(x < 6 ? 0 : x - 6));
-      ASSERT_EQ(cell->sourceY, static_cast<float>(y < 6 ? 0 : y - 6));
-      ASSERT_EQ(cell->blueFactor, 10.0f / 256.0f);
+      ASSERT_EQ(Source(x, y), std::make_pair(float(x < 6 ? 0 : x - 6), float(y < 6 ? 0 : y - 6)));
+      ASSERT_EQ(LensCell(x, y)->blueFactor, 10.0f / 256.0f);
     }
   // No pixels at all (start-up could not have the buffers) leave the table as it was.
   FillLensTable(nullptr, 0, colour.bytes.data(), 0);
   FillLensTable(bump.bytes.data(), 0, nullptr, 0);
-  EXPECT_EQ(LensCell(100, 50)->sourceX, 94.0f);
-  EXPECT_EQ(LensCell(100, 50)->blueFactor, 10.0f / 256.0f);
+  EXPECT_EQ(Cell(100, 50), std::make_tuple(94.0f, 44.0f, 10 / 256.0f, 20 / 256.0f, 30 / 256.0f));
 }
 
 TEST_F(LensTest, CellsOutsideTheViewAreNeverWritten) {
