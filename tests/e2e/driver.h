@@ -34,7 +34,6 @@ class Lunetrix {
   HWND Gadget() const;
   // Asks the window to close and returns the exit code, or -1 if the process did not end.
   int64_t CloseAndWait();
-  DWORD pid() const { return process_.dwProcessId; }
   // The folder it was started in, as GetCurrentDirectoryW names it.
   const std::wstring& startFolder() const { return startFolder_; }
   // Calls function, of a system DLL (at the same address in every process of a session), with

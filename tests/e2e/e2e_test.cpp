@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <filesystem>
+#include <fstream>
 #include <tuple>
 #include <vector>
 
@@ -262,13 +264,8 @@ TEST_F(Lens, WithoutAColourMapTheViewIsBlack) {
 
 TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
   // A damaged signature, and a file of zero length.
-  HANDLE file = CreateFileA(dir.File("Bumpmap.png").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, 0, nullptr);
-  DWORD written = 0;
-  WriteFile(file, "\x89PNX\r\n\x1a\nrest of a file", 22, &written, nullptr);
-  CloseHandle(file);
-  CloseHandle(CreateFileA(dir.File("Color.png").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          0, nullptr));
+  ASSERT_TRUE(std::ofstream(dir.File("Bumpmap.png"), std::ios::binary) << "\x89PNX\r\n\x1a\nrest of a file");
+  ASSERT_TRUE(std::ofstream(dir.File("Color.png"), std::ios::binary));
   bump = colour = Picture();
   RunAndCompare();
 }
@@ -300,11 +297,7 @@ int32_t RowsLibpngDelivers(const std::string& path) {
 TEST_F(Lens, ATruncatedBumpMapBendsWithTheRowsThatDecoded) {
   WriteLens();
   std::string path = dir.File("Bumpmap.png");
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  SetFilePointer(file, GetFileSize(file, nullptr) * 6 / 10, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) * 6 / 10);  // throws on failure
   int32_t rows = RowsLibpngDelivers(path);
   ASSERT_GT(rows, 0);
   ASSERT_LT(rows, 200);
@@ -422,8 +415,8 @@ TEST_F(Lens, TheUnpackedPackageShowsTheLensItShips) {
     EXPECT_NE(GetFileAttributesA((folder + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
   bump = ReadPng(folder + "Bumpmap.png");
   colour = ReadPng(folder + "Color.png");
-  ASSERT_EQ(std::make_pair(bump.width, bump.height), std::make_pair(500, 200));
-  ASSERT_EQ(std::make_pair(colour.width, colour.height), std::make_pair(500, 200));
+  ASSERT_EQ(std::make_tuple(bump.width, bump.height, colour.width, colour.height),
+            std::make_tuple(500, 200, 500, 200));
   EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Bumpmap.png"), bump), "");
   EXPECT_EQ(ComparePixels(ReadPng(folder + "rippled\\Color.png"), colour), "");
   RunAndCompare(L"", folder, folder + "Lunetrix.exe");
