@@ -54,14 +54,9 @@ TEST_F(LensTest, EveryPairOfSourceByteAndColourByte) {
   Picture bump(500, 200, 128), colour(500, 200);
   for (int32_t i = 0; i < LensPixels; ++i) {
     uint8_t s = static_cast<uint8_t>(i), c = static_cast<uint8_t>(i >> 8);
-    uint8_t* col = &colour.bytes[i * 4];
-    col[0] = c;
-    col[1] = s;
-    col[2] = c;
-    uint8_t* cap = captureBuffer + i * 4;
-    cap[0] = s;
-    cap[1] = c;
-    cap[2] = s;
+    const uint8_t colourBytes[3] = {c, s, c}, captureBytes[3] = {s, c, s};
+    memcpy(&colour.bytes[i * 4], colourBytes, 3);
+    memcpy(captureBuffer + i * 4, captureBytes, 3);
   }
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
   RefractFrame();
@@ -269,9 +264,8 @@ TEST_F(LensTest, NoFetchOrStoreLiesOutsideTheBuffers) {
   // gives 255; the same again once a factor of 0.3 joins them.
   for (int pass = 0; pass < 2; ++pass) {
     SCOPED_TRACE(pass);
-    EXPECT_EQ(OutputPixel(0, 0)[0], 0);
-    EXPECT_EQ(OutputPixel(0, 0)[1], 255);
-    EXPECT_EQ(OutputPixel(0, 0)[2], 0);
+    EXPECT_EQ(std::vector<uint8_t>(OutputPixel(0, 0), OutputPixel(0, 0) + 3),
+              std::vector<uint8_t>({0, 255, 0}));
     EXPECT_EQ(OutputPixel(1, 0)[0], Tint(CapturePixel(0, 199)[0], 0.5f));
     *LensCell(2, 0) = LensEntry{498.5f, 198.75f, 0.3f, 0.3f, 0.3f};
     LensTablePrepare();
