@@ -28,7 +28,8 @@ class LensTest : public testing::Test {
   static uint8_t* OutputPixel(int32_t x, int32_t y) { return outputBuffer + (x + y * 500) * 4; }
   // The output buffer as a whole.
   static std::vector<uint8_t> Frame() { return {outputBuffer, outputBuffer + LensBufferBytes}; }
-  // Where cell (x, y) fetches from, and the whole cell: compared at once, they name the cell.
+  // Where cell (x, y) fetches from, and all five of its values: compared at once, a mismatch
+  // prints the whole cell.
   static std::pair<float, float> Source(int32_t x, int32_t y) {
     return {LensCell(x, y)->sourceX, LensCell(x, y)->sourceY};
   }
