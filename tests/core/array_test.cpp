@@ -1,6 +1,9 @@
 // Arrays behind their header, and string variables.
 #include <string.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -8,47 +11,44 @@
 
 namespace {
 
-TEST(Array, LensTableShapeRewritesSizesIntoStrides) {
-  ArrayVariable<2> table{};
-  table.dims[0] = 501;
-  table.dims[1] = 201;
-  void* data = ArrayAllocate(20, 2, 0, &table, 7);
-  ASSERT_NE(data, nullptr);
-  EXPECT_EQ(table.data, data);
-  EXPECT_EQ(table.dims[0], 201u);
-  EXPECT_EQ(table.dims[1], 201u);
-
-  const ArrayHeader* header = ArrayHeaderOf(data);
-  EXPECT_EQ(reinterpret_cast<const char*>(data) - reinterpret_cast<const char*>(header), 20);
-  EXPECT_EQ(header->elementSize, 20u);
-  EXPECT_EQ(header->passThrough, 0u);
-  EXPECT_EQ(header->owner, reinterpret_cast<uint32_t>(&table));
-  EXPECT_EQ(header->elementCount, 100701u);
-  EXPECT_EQ(header->typeCode, 7u);
-  // The block is the header plus count + 1 elements, from MainHeap.
-  EXPECT_GE(HeapSize(MainHeap, 0, const_cast<ArrayHeader*>(header)), 2014060u);
-
-  // Element (500, 200) is the last one; it and the spare element after it are zero.
-  auto* bytes = static_cast<uint8_t*>(data);
-  EXPECT_EQ(500 * table.dims[0] + 200, 100700u);
-  for (uint32_t i = 0; i < 2 * 20; ++i) EXPECT_EQ(bytes[100700 * 20 + i], 0) << i;
-  ArrayFree(data);
+// The first n 32-bit words at p, to compare a header or a variable's strides whole.
+std::vector<uint32_t> Words(const void* p, int n) {
+  const auto* words = static_cast<const uint32_t*>(p);
+  return std::vector<uint32_t>(words, words + n);
 }
 
-TEST(Array, ThreeDimensionsGiveProductStrides) {
-  ArrayVariable<3> a{};
-  a.dims[0] = 4;
-  a.dims[1] = 3;
-  a.dims[2] = 2;
-  void* data = ArrayAllocate(4, 3, 0x1234, &a, 3);
-  ASSERT_NE(data, nullptr);
-  EXPECT_EQ(a.dims[0], 6u);
-  EXPECT_EQ(a.dims[1], 2u);
-  EXPECT_EQ(a.dims[2], 2u);
-  EXPECT_EQ(ArrayHeaderOf(data)->elementCount, 24u);
-  EXPECT_EQ(ArrayHeaderOf(data)->passThrough, 0x1234u);
-  EXPECT_EQ(3 * a.dims[0] + 2 * a.dims[1] + 1, 23u);  // element (3, 2, 1) is the last
-  ArrayFree(data);
+// Allocation rewrites every size but the last into the product of the sizes after it, and puts
+// the header in front of element 0 of a MainHeap block that holds count + 1 zeroed elements.
+TEST(Array, StridesHeaderAndBlockFollowTheShape) {
+  struct Case {
+    uint32_t elementSize;
+    int32_t dimensions;
+    uint32_t sizes[3], passThrough, typeCode;
+    std::vector<uint32_t> strides;
+    uint32_t count;
+  } cases[] = {
+      {20, 2, {501, 201}, 0, 7, {201, 201}, 100701},  // the lens table
+      {4, 3, {4, 3, 2}, 0x1234, 3, {6, 2, 2}, 24},
+      {4, 1, {7}, 0, 1, {7}, 7},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dimensions);
+    ArrayVariable<3> v{nullptr, {c.sizes[0], c.sizes[1], c.sizes[2]}};
+    void* data = ArrayAllocate(c.elementSize, c.dimensions, c.passThrough, &v, c.typeCode);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(v.data, data);
+    EXPECT_EQ(Words(v.dims, c.dimensions), c.strides);
+    ArrayHeader* header = ArrayHeaderOf(data);
+    EXPECT_EQ(Words(header, 5), (std::vector<uint32_t>{c.elementSize, c.passThrough,
+                                                       reinterpret_cast<uint32_t>(&v), c.count,
+                                                       c.typeCode}));
+    const uint32_t bytes = (c.count + 1) * c.elementSize;
+    SIZE_T block = HeapSize(MainHeap, 0, header);  // (SIZE_T)-1 when the header starts no block
+    EXPECT_TRUE(block != static_cast<SIZE_T>(-1) && block >= sizeof(ArrayHeader) + bytes) << block;
+    const auto* first = static_cast<const uint8_t*>(data);
+    EXPECT_EQ(std::count(first, first + bytes, 0), static_cast<ptrdiff_t>(bytes));
+    ArrayFree(data);
+  }
 }
 
 TEST(Array, ReallocatingAsStartupDoesFreesTheOldBlock) {
@@ -68,63 +68,36 @@ TEST(Array, ReallocatingAsStartupDoesFreesTheOldBlock) {
   ArrayFree(nullptr);  // nothing to free
 }
 
-// Sizes whose element count does not fit in 32 bits used to wrap around and hand out a block far
-// smaller than the array; they must allocate nothing.
-TEST(Array, CountOverflowAllocatesNothing) {
-  ArrayVariable<2> v{};
-  v.data = reinterpret_cast<void*>(0x12345678);
-  v.dims[0] = 65536;
-  v.dims[1] = 65537;  // 2^32 + 65536 elements: wraps to 65536 in 32-bit arithmetic
-  EXPECT_EQ(ArrayAllocate(1, 2, 0, &v, 1), nullptr);
-  EXPECT_EQ(v.data, nullptr);
-  EXPECT_EQ(v.dims[0], 65537u);  // the strides are still written
-
-  ArrayVariable<3> w{};
-  w.dims[0] = 0x10000;
-  w.dims[1] = 0x10000;
-  w.dims[2] = 0x10000;  // the product wraps to exactly 0
-  EXPECT_EQ(ArrayAllocate(4, 3, 0, &w, 1), nullptr);
-  EXPECT_EQ(w.data, nullptr);
-}
-
-TEST(Array, BlockSizeOverflowAllocatesNothing) {
-  ArrayVariable<2> v{};
-  v.dims[0] = 0x4000;
-  v.dims[1] = 0x4000;  // 2^28 elements fit, but 16 bytes each do not
-  EXPECT_EQ(ArrayAllocate(16, 2, 0, &v, 1), nullptr);
-  EXPECT_EQ(v.data, nullptr);
-
-  ArrayVariable<1> b{};
-  b.data = reinterpret_cast<void*>(0x12345678);
+// Sizes whose element count or block size does not fit in 32 bits used to wrap around and hand
+// out a block far smaller than the array; they, sizes no heap can supply and no dimensions at
+// all must allocate nothing and leave the variable null. The strides are still written.
+TEST(Array, ShapesThatCannotBeAllocatedGiveNull) {
+  struct Case {
+    uint32_t elementSize;
+    int32_t dimensions;
+    uint32_t sizes[3];
+    std::vector<uint32_t> strides;  // 32-bit words, as the variable holds them
+  } cases[] = {
+      {1, 2, {65536, 65537}, {65537, 65537}},  // 2^32 + 65536 elements: wraps to 65536
+      {4, 3, {0x10000, 0x10000, 0x10000}, {0, 0x10000, 0x10000}},  // the count wraps to 0
+      {16, 2, {0x4000, 0x4000}, {0x4000, 0x4000}},  // 2^28 elements fit, 16 bytes each do not
+      {2, 2, {0x8000, 0x8000}, {0x8000, 0x8000}},   // 2 GiB: no room in 32 bits
+      {4, 0, {}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(Words(c.sizes, c.dimensions)));
+    ArrayVariable<3> v{reinterpret_cast<void*>(0x12345678), {c.sizes[0], c.sizes[1], c.sizes[2]}};
+    EXPECT_EQ(ArrayAllocate(c.elementSize, c.dimensions, 0, &v, 1), nullptr);
+    EXPECT_EQ(v.data, nullptr);
+    EXPECT_EQ(Words(v.dims, c.dimensions), c.strides);
+  }
+  ArrayVariable<1> b{reinterpret_cast<void*>(0x12345678), {}};
   EXPECT_EQ(ArrayBlockAllocate(0xFFFFFFFFu, 1, 0, &b, 1), nullptr);  // count + 1 wraps to 0
   EXPECT_EQ(b.data, nullptr);
+  b.data = reinterpret_cast<void*>(0x12345678);
   EXPECT_EQ(ArrayBlockAllocate(0x20000000u, 8, 0, &b, 1), nullptr);  // 4 GiB + 8 wraps to 28
   EXPECT_EQ(b.data, nullptr);
 }
-
-TEST(Array, HeapThatCannotSupplyTheBlockGivesNull) {
-  ArrayVariable<2> v{};
-  v.dims[0] = 0x8000;
-  v.dims[1] = 0x8000;  // 1 GiB of 1-byte elements, 2 GiB of 2-byte ones: no room in 32 bits
-  EXPECT_EQ(ArrayAllocate(2, 2, 0, &v, 1), nullptr);
-  EXPECT_EQ(v.data, nullptr);
-}
-
-TEST(Array, OneDimensionCountsItsSizeAndNoDimensionsIsRefused) {
-  ArrayVariable<1> v{};
-  v.dims[0] = 7;
-  void* data = ArrayAllocate(4, 1, 0, &v, 1);
-  ASSERT_NE(data, nullptr);
-  EXPECT_EQ(v.dims[0], 7u);
-  EXPECT_EQ(ArrayHeaderOf(data)->elementCount, 7u);
-  ArrayFree(data);
-
-  ArrayVariable<1> none{};
-  none.data = reinterpret_cast<void*>(0x12345678);
-  EXPECT_EQ(ArrayAllocate(4, 0, 0, &none, 1), nullptr);
-  EXPECT_EQ(none.data, nullptr);
-}
-
 TEST(String, CopyTakesLengthPlusFiveBytesFromStringHeap) {
   char* name = nullptr;
   char* copy = StringCreate(&name, "Color.png");
