@@ -27,11 +27,10 @@ TEST(Heaps, StartupCreatesFourDistinctHeaps) {
   EXPECT_NE(MainHeap, GetProcessHeap());
 }
 
-TEST(MemoryAlloc, ZeroOrNegativeSizeReturnsNullWithoutTouchingTheHeap) {
+// Zero or negative sizes, and 2 GiB, which cannot exist in a 32-bit process beside the program.
+TEST(MemoryAlloc, SizesItCannotSupplyReturnNullWithoutTouchingTheHeap) {
   int before = HeapBusyBlocks(MemoryHeap);
-  EXPECT_EQ(MemoryAlloc(0), nullptr);
-  EXPECT_EQ(MemoryAlloc(-5), nullptr);
-  EXPECT_EQ(MemoryAlloc(INT32_MIN), nullptr);
+  for (int32_t size : {0, -5, INT32_MIN, INT32_MAX}) EXPECT_EQ(MemoryAlloc(size), nullptr) << size;
   EXPECT_EQ(HeapBusyBlocks(MemoryHeap), before);
 }
 
@@ -78,11 +77,6 @@ TEST(MemoryReadable, EveryByteMustBeCommittedReadableAndUnguarded) {
   VirtualFree(base, 0, MEM_RELEASE);
 }
 
-TEST(MemoryAlloc, ReturnsNullWhenTheHeapCannotSupplyTheBlock) {
-  // 2 GiB cannot exist in a 32-bit process beside the program itself.
-  EXPECT_EQ(MemoryAlloc(INT32_MAX), nullptr);
-}
-
 // A list of blocks with one byte of payload each, labelled so the walks can be read back.
 struct List {
   LinkedBlock* head = nullptr;
@@ -115,6 +109,7 @@ struct List {
 TEST(LinkedBlock, NewestBlockIsHeadAndBothWalksAgree) {
   List list;
   void* a = list.Link('A');
+  EXPECT_TRUE(HeapValidate(BlockHeap, 0, LinkedBlockOf(a)));  // a block of BlockHeap's own
   list.Link('B');
   void* c = list.Link('C');
   EXPECT_EQ(LinkedBlockPayload(list.head), c);
@@ -157,13 +152,6 @@ TEST(LinkedBlock, FailedAllocationLeavesTheListUnchanged) {
   EXPECT_EQ(list.head, head);
   EXPECT_EQ(head->prev, nullptr);
   EXPECT_EQ(list.NewestFirst(), "A");
-}
-
-TEST(LinkedBlock, BlocksComeFromBlockHeap) {
-  List list;
-  void* a = list.Link('A');
-  EXPECT_TRUE(HeapValidate(BlockHeap, 0, LinkedBlockOf(a)));
-  LinkedBlockFree(&list.head, a);  // back in BlockHeap (the books show a block left)
 }
 
 }  // namespace
