@@ -107,11 +107,9 @@ TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
   RegisterLikeTheProgram();
   // ThreadWatcher runs already: a program may end at once without ending it half-started.
   EXPECT_EQ(ThreadsRunning(), running + 1);
-  EXPECT_EQ(drawingOffset, 0);
-  EXPECT_EQ(windowOffset, 24);
-  EXPECT_EQ(sizingOffset, 24 + 40);
-  EXPECT_EQ(gadgetOffset, 24 + 40 + 24);
-  EXPECT_EQ(imageOffset, 24 + 40 + 24 + 60);
+  EXPECT_EQ(
+      std::vector<int32_t>({drawingOffset, windowOffset, sizingOffset, gadgetOffset, imageOffset}),
+      std::vector<int32_t>({0, 24, 24 + 40, 24 + 40 + 24, 24 + 40 + 24 + 60}));
   // The main thread's block exists from registration on; each init ran once on its slice.
   auto* block = static_cast<uint8_t*>(ThreadDataGet(0));
   ASSERT_NE(block, nullptr);
@@ -142,22 +140,37 @@ DWORD WINAPI UseTwice(void* arg) {
   return 0;
 }
 
+// Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).
+DWORD RunThread(LPTHREAD_START_ROUTINE fn) {
+  DWORD code = 0xDEAD;
+  RunOnThread([&] { code = fn(nullptr); });
+  return code;
+}
+
+DWORD WINAPI UsePlainSlices(void*) {
+  return IsZero(ThreadDataGet(sizingOffset), sizeof(SizingSlice)) &&
+         IsZero(ThreadDataGet(imageOffset), sizeof(ImageSlice));
+}
+
 TEST(ThreadData, NewThreadGetsInitsNewestFirstAndFreesAfterItEnds) {
   RegisterLikeTheProgram();
   ClearLog();
   ThreadResult r{};
-  HANDLE thread = CreateThread(nullptr, 0, UseTwice, &r, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  CloseHandle(thread);
+  ASSERT_TRUE(RunOnThread([&] { UseTwice(&r); }));
   ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
-  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing"},
-                 Log());
   EXPECT_EQ(r.first, r.second);
   EXPECT_EQ(static_cast<uint8_t*>(r.gadget) - static_cast<uint8_t*>(r.first), gadgetOffset);
   EXPECT_NE(r.first, ThreadDataGet(drawingOffset));  // a block of its own
+  EXPECT_EQ(freedOwners, std::set<DWORD>({r.id}));
+  // A thread that asks only for slices without operations gets them zeroed, and only the
+  // three parts with operations ever run, for either thread.
+  EXPECT_EQ(RunThread(UsePlainSlices), 1u);
+  ASSERT_TRUE(WaitUntil([] { return freesSeen == 2; }));
+  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing",
+                  "init gadget", "init drawing", "free gadget", "free window", "free drawing"},
+                 Log());
   EXPECT_EQ(nonZeroSlices, 0);
   EXPECT_EQ(freesOnLiveThreads, 0);
-  EXPECT_EQ(freedOwners, std::set<DWORD>({r.id}));
 }
 
 // 200 short-lived threads, at most 20 alive at a time: each gets its inits once, and each
@@ -260,32 +273,10 @@ TEST(ThreadData, MoreThanSixtyThreeLiveThreadsLeaveTheRestUnwatched) {
   CoreKept.mainHeap = kept;  // they stay in the heap swapped in, not in MainHeap
 }
 
-// Runs fn on a new thread and returns what it returned (0xDEAD when it did not end).
-DWORD RunThread(LPTHREAD_START_ROUTINE fn) {
-  DWORD code = 0xDEAD;
-  RunOnThread([&] { code = fn(nullptr); });
-  return code;
-}
-
-DWORD WINAPI UsePlainSlices(void*) {
-  return IsZero(ThreadDataGet(sizingOffset), sizeof(SizingSlice)) &&
-         IsZero(ThreadDataGet(imageOffset), sizeof(ImageSlice));
-}
-
 DWORD WINAPI UseStringBuffer(void*) {
   StringBufferAdvance();
   return StringBufferCursor() == nullptr && StringBufferPosition() == 0 &&
          StringBufferSeek(3) == nullptr;
-}
-
-TEST(ThreadData, RegistrationWithoutOperationsStillGetsAZeroSlice) {
-  RegisterLikeTheProgram();
-  ClearLog();
-  EXPECT_EQ(RunThread(UsePlainSlices), 1u);
-  ASSERT_TRUE(WaitUntil([] { return freesSeen == 1; }));
-  // Only the three parts with operations ever run.
-  ExpectSequence({"init gadget", "init drawing", "free gadget", "free window", "free drawing"},
-                 Log());
 }
 
 // ---------------------------------------------------------------------------------------------
