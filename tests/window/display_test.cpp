@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "gadget.h"
 #include "test_support.h"
 #include "window.h"
@@ -19,11 +20,9 @@ TEST(WindowDisplay, TheLensWindowHasExactlyTheClientAreaAskedAtItsPlace) {
   EXPECT_TRUE(IsWindowVisible(window));
   EXPECT_FALSE(IsIconic(window));
   EXPECT_FALSE(IsZoomed(window));
-  RECT client, frame;
+  RECT client, frame = FrameOf(window);
   GetClientRect(window, &client);
-  GetWindowRect(window, &frame);
-  EXPECT_EQ(client.right - client.left, 520);
-  EXPECT_EQ(client.bottom - client.top, 220);
+  EXPECT_EQ(client, (RECT{0, 0, 520, 220}));
   EXPECT_EQ(frame.left, 100);
   EXPECT_EQ(frame.top, 100);
   EXPECT_EQ(WindowGetX(number), 100);

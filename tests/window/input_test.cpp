@@ -1,5 +1,6 @@
 // Real mouse and keyboard input: the close box, dragging the caption, live sizing with the mouse
 // and the keyboard, and sizing left to the system when full-window dragging is off.
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -7,18 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
 #include "window_test_support.h"
 
 namespace {
-
-RECT FrameOf(HWND window) {
-  RECT r = {};
-  GetWindowRect(window, &r);
-  return r;
-}
 
 // A shown, active window with the recording callback installed and the queues flushed.
 using InputTest = RecordedWindowTest;
@@ -41,11 +37,12 @@ TEST_F(InputTest, ClickingTheCloseBoxQueuesACloseRequest) {
 TEST_F(InputTest, DraggingTheCaptionMovesTheWindowWithMovingMessagesToTheCallback) {
   DragFullWindows full(true);
   Open(0x00C80000, 520, 220, true);
-  struct Moving { RECT to; int32_t x, y; };
-  std::vector<Moving> moves;
+  // Each WM_MOVING's offered top-left corner, and the position asked for meanwhile.
+  std::vector<std::array<LONG, 4>> moves;
   recorder.hook = [&](HWND, UINT message, WPARAM, LPARAM lParam) {
+    const RECT* to = reinterpret_cast<RECT*>(lParam);
     if (message == WM_MOVING)
-      moves.push_back({*reinterpret_cast<RECT*>(lParam), WindowGetX(number), WindowGetY(number)});
+      moves.push_back({to->left, to->top, WindowGetX(number), WindowGetY(number)});
   };
   recorder.watched = {WM_ENTERSIZEMOVE, WM_MOVING, WM_EXITSIZEMOVE};
   recorder.events = {WM_NCLBUTTONDOWN, WindowMoved};
@@ -58,16 +55,9 @@ TEST_F(InputTest, DraggingTheCaptionMovesTheWindowWithMovingMessagesToTheCallbac
   // The move loop runs inside one dispatch; every WM_MOVE it caused collapses into one event.
   ExpectSequence({Msg(WM_ENTERSIZEMOVE), Msg(WM_MOVING), Msg(WM_MOVING), Msg(WM_MOVING),
                   Msg(WM_EXITSIZEMOVE), EvAny(WM_NCLBUTTONDOWN), Ev(WindowMoved, number)});
-  ASSERT_EQ(moves.size(), 3u);
-  const int expected[3] = {130, 160, 190};
-  for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(moves[i].to.left, expected[i]);
-    EXPECT_EQ(moves[i].to.top, expected[i]);
-    // Asked while the loop runs, the position is where the window is: where the last step put it.
-    EXPECT_EQ(moves[i].x, i == 0 ? 100 : expected[i - 1]);
-    EXPECT_EQ(moves[i].y, i == 0 ? 100 : expected[i - 1]);
-  }
+  // Asked while the loop runs, the position is where the window is: where the last step put it.
+  EXPECT_EQ(moves, (std::vector<std::array<LONG, 4>>{
+                       {130, 130, 100, 100}, {160, 160, 130, 130}, {190, 190, 160, 160}}));
   EXPECT_EQ(WindowGetX(number), 190);
   EXPECT_EQ(WindowGetY(number), 190);
 }
@@ -102,13 +92,11 @@ TEST_F(InputTest, LiveSizingFollowsTheMouseAndStopsAtTheMinimumTrackWidth) {
                   Msg(WM_SIZING, WMSZ_LEFT), EvAny(WM_MOUSEMOVE), Msg(WM_SIZING, WMSZ_LEFT),
                   EvAny(WM_MOUSEMOVE), EvAny(WM_LBUTTONUP), Msg(WM_EXITSIZEMOVE)});
   ASSERT_EQ(sizes.size(), 2u);
+  const LONG narrowest = start.right - GetSystemMetrics(SM_CXMINTRACK);
   EXPECT_EQ(sizes[0].left, edge.x + 40);
-  EXPECT_EQ(sizes[1].left, start.right - GetSystemMetrics(SM_CXMINTRACK));
-  RECT end = FrameOf(window);
-  EXPECT_EQ(end.right, start.right);  // the right edge never moved
-  EXPECT_EQ(end.left, start.right - GetSystemMetrics(SM_CXMINTRACK));
-  EXPECT_EQ(end.top, start.top);
-  EXPECT_EQ(end.bottom, start.bottom);
+  EXPECT_EQ(sizes[1].left, narrowest);
+  // The right edge never moved.
+  EXPECT_EQ(FrameOf(window), (RECT{narrowest, start.top, start.right, start.bottom}));
   EXPECT_EQ(GetCapture(), nullptr);
   EXPECT_FALSE(SizingStateGet()->active);
 }
@@ -128,9 +116,7 @@ TEST_F(InputTest, WithoutFullWindowDraggingTheSystemSizesTheWindow) {
   // The command reached the default procedure, whose own loop took every mouse message.
   ExpectSequence({Msg(WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT), Msg(WM_ENTERSIZEMOVE),
                   Msg(WM_EXITSIZEMOVE), EvAny(WM_NCLBUTTONDOWN)});
-  RECT end = FrameOf(window);
-  EXPECT_EQ(end.right, start.right + 60);
-  EXPECT_EQ(end.left, start.left);
+  EXPECT_EQ(FrameOf(window), (RECT{start.left, start.top, start.right + 60, start.bottom}));
 }
 
 // Presses key in window and delivers events until done() holds, or 3 s pass.
@@ -156,9 +142,8 @@ TEST_F(InputTest, KeyboardSizingChoosesAnEdgeThenStepsItTenPixels) {
   POINT cursor;
   GetCursorPos(&cursor);
   EXPECT_EQ(cursor.x, start.right - 2);
-  EXPECT_TRUE(EqualRect(&start, &state->rectangle));
-  RECT now = FrameOf(window);
-  EXPECT_TRUE(EqualRect(&start, &now));
+  EXPECT_EQ(state->rectangle, start);
+  EXPECT_EQ(FrameOf(window), start);
   // Each further arrow along that axis moves the edge by 10 pixels.
   ASSERT_TRUE(Key(window, VK_RIGHT, [&] { return FrameOf(window).right == start.right + 10; }));
   ASSERT_TRUE(Key(window, VK_RIGHT, [&] { return FrameOf(window).right == start.right + 20; }));
@@ -173,11 +158,7 @@ TEST_F(InputTest, KeyboardSizingChoosesAnEdgeThenStepsItTenPixels) {
   // Enter ends the sizing where it is.
   ASSERT_TRUE(Key(window, VK_RETURN, [&] { return !state->active; }));
   Flush();
-  now = FrameOf(window);
-  EXPECT_EQ(now.right, start.right + 10);
-  EXPECT_EQ(now.bottom, start.bottom + 10);
-  EXPECT_EQ(now.left, start.left);
-  EXPECT_EQ(now.top, start.top);
+  EXPECT_EQ(FrameOf(window), (RECT{start.left, start.top, start.right + 10, start.bottom + 10}));
   EXPECT_EQ(GetCapture(), nullptr);
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -61,12 +62,9 @@ TEST_F(MdiTest, MenuCommandsAreRecordedThenGoToTheFramesDefault) {
 }
 
 TEST_F(MdiTest, TheFramesSizeNeverReachesTheFramesDefault) {
-  RECT before;
-  GetWindowRect(client, &before);
+  RECT before = FrameOf(client);
   EXPECT_EQ(SendMessageA(frame, WM_SIZE, SIZE_RESTORED, MAKELPARAM(480, 380)), 0);
-  RECT after;
-  GetWindowRect(client, &after);
-  EXPECT_TRUE(EqualRect(&before, &after));  // the default would fill the frame with the client
+  EXPECT_EQ(FrameOf(client), before);  // the default would fill the frame with the client
   DrainEvents();
   ExpectSequence({Ev(WindowSized, number)});
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -140,9 +141,7 @@ TEST(SizingTrack, CornersApplyTwoRulesAndEdgesStopAtTheTrackLimits) {
     state.rectangle = {100, 100, 400, 300};
     state.edge = c.edge;
     SizingTrack(&state, c.x, c.y);
-    EXPECT_TRUE(EqualRect(&state.rectangle, &c.expected))
-        << state.rectangle.left << "," << state.rectangle.top << "," << state.rectangle.right
-        << "," << state.rectangle.bottom;
+    EXPECT_EQ(state.rectangle, c.expected);
   }
 }
 

@@ -1,6 +1,7 @@
 // Live sizing at the message level: which commands start it, what the window may change, child
 // windows, other windows' messages, and a sized window that goes away. Full-window dragging is a
 // setting of the whole display, so these tests run with the display to themselves.
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -15,19 +17,21 @@
 
 namespace {
 
-// The sizing filter at the message level, with full-window dragging as the test sets it.
+// The sizing filter at the message level, with full-window dragging on unless the test says.
 struct SizingFilterTest : RecordedWindowTest {
-  DragFullWindows* drag = nullptr;
-  void SetUp() override { Open(WS_OVERLAPPEDWINDOW, 300, 200); }
-  void TearDown() override { delete drag; }
-  void Drag(bool on) { drag = new DragFullWindows(on); }
+  std::optional<DragFullWindows> drag;
+  void SetUp() override {
+    Open(WS_OVERLAPPEDWINDOW, 300, 200);
+    Drag(true);
+  }
+  // The setting before the test comes back first: the old object goes before the new one is made.
+  void Drag(bool on) { drag.emplace(on); }
 };
 
 TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTakenAndArrowsChooseTheEdge) {
   Drag(false);
   EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NotHandled);
   EXPECT_FALSE(SizingStateGet()->active);
-  delete drag;
   Drag(true);
   EXPECT_EQ(SizingFilter(window, WM_SYSCOMMAND, SC_MOVE | 2, 0), NotHandled);
   EXPECT_EQ(SizingFilter(window, WM_MOUSEMOVE, 0, 0), NotHandled);
@@ -54,18 +58,14 @@ TEST_F(SizingFilterTest, OnlySizeCommandsWithFullWindowDraggingAreTakenAndArrows
 }
 
 TEST_F(SizingFilterTest, OnlyAWindowTheSystemWouldSizeIsSized) {
-  Drag(true);
   // The lens window's flags give no sizing border: a posted size command and a mouse move, as
   // anyone may send them, leave it as it is.
   HWND lens = WindowGetHandle(WindowOpen(-1, 100, 100, 520, 220, "", 0x00C80000));
-  RECT start;
-  GetWindowRect(lens, &start);
+  RECT start = FrameOf(lens);
   PostMessageA(lens, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
   PostMessageA(lens, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(700, 50));
   Flush();
-  RECT now;
-  GetWindowRect(lens, &now);
-  EXPECT_TRUE(EqualRect(&start, &now));
+  EXPECT_EQ(FrameOf(lens), start);
   EXPECT_FALSE(SizingStateGet()->active);
   EXPECT_NE(GetCapture(), lens);
   // A window with a sizing border that is hidden, minimised or maximised is not sized either:
@@ -83,7 +83,6 @@ TEST_F(SizingFilterTest, OnlyAWindowTheSystemWouldSizeIsSized) {
 }
 
 TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
-  Drag(true);
   EventSetCallback(RecordingCallback);
   recorder.hook = [](HWND, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_GETMINMAXINFO)
@@ -91,17 +90,13 @@ TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
     if (message == WM_SIZING) reinterpret_cast<RECT*>(lParam)->left += 7;
   };
   recorder.watched = {WM_GETMINMAXINFO, WM_LBUTTONDOWN, WM_SIZING};
-  RECT start;
-  GetWindowRect(window, &start);
+  RECT start = FrameOf(window);
   SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_TOP, 0);
   POINT p = {start.left + 10, start.bottom - 20};
   ScreenToClient(window, &p);
   SendMessageA(window, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
-  RECT now;
-  GetWindowRect(window, &now);
-  EXPECT_EQ(now.bottom - now.top, 150);
-  EXPECT_EQ(now.bottom, start.bottom);  // the top edge took the minimum height
-  EXPECT_EQ(now.left, start.left + 7);
+  // The top edge took the minimum height, and the left edge the window's 7 pixels.
+  EXPECT_EQ(FrameOf(window), (RECT{start.left + 7, start.bottom - 150, start.right, start.bottom}));
   ReleaseCapture();
   // No button was down: the filter pressed it for the window, at its client origin.
   // Moving the window asks for its limits once more.
@@ -110,46 +105,35 @@ TEST_F(SizingFilterTest, AWindowMayChangeItsLimitsAndTheRectangleOffered) {
 }
 
 TEST_F(SizingFilterTest, AChildWindowIsSizedInItsParentsCoordinates) {
-  Drag(true);
   HWND parent = WindowGetHandle(WindowOpen(-1, 50, 60, 600, 400, "", WS_POPUP));
   HWND child = WindowGetHandle(
       WindowOpenChild(-1, 20, 30, 100, 80, "", WS_CHILD | WS_THICKFRAME, parent));
-  RECT start;
-  GetWindowRect(child, &start);
+  RECT start = FrameOf(child);
   SendMessageA(child, WM_SYSCOMMAND, SC_SIZE | WMSZ_BOTTOMRIGHT, 0);
   POINT p = {start.right + 40, start.bottom + 30};
   ScreenToClient(child, &p);
   SendMessageA(child, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(p.x, p.y));
   ReleaseCapture();
-  RECT now;
-  GetWindowRect(child, &now);
-  EXPECT_EQ(now.left, start.left);
-  EXPECT_EQ(now.top, start.top);
-  EXPECT_EQ(now.right, start.right + 42);  // the cursor is 2 pixels inside a right edge
-  EXPECT_EQ(now.bottom, start.bottom + 32);
-  POINT origin = {now.left, now.top};
+  // The cursor is 2 pixels inside a right or bottom edge.
+  EXPECT_EQ(FrameOf(child), (RECT{start.left, start.top, start.right + 42, start.bottom + 32}));
+  POINT origin = {start.left, start.top};
   ScreenToClient(parent, &origin);
   EXPECT_EQ(origin.x, 20);
   EXPECT_EQ(origin.y, 30);
 }
 
 TEST_F(SizingFilterTest, MessagesOfOtherWindowsPassWhileAWindowIsSized) {
-  Drag(true);
   HWND other = WindowGetHandle(WindowOpen(-1, 500, 300, 100, 100, "", WS_POPUP | WindowHidden));
-  RECT before;
-  GetWindowRect(other, &before);
+  RECT before = FrameOf(other);
   SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
   EXPECT_EQ(SizingFilter(other, WM_MOUSEMOVE, 0, MAKELPARAM(500, 500)), NotHandled);
   EXPECT_EQ(SizingFilter(other, WM_KEYDOWN, VK_RIGHT, 0), NotHandled);
-  RECT after;
-  GetWindowRect(other, &after);
-  EXPECT_TRUE(EqualRect(&before, &after));
+  EXPECT_EQ(FrameOf(other), before);
   EXPECT_TRUE(SizingStateGet()->active);
   ReleaseCapture();
 }
 
 TEST_F(SizingFilterTest, DestroyingTheSizedWindowEndsTheSizing) {
-  Drag(true);
   SendMessageA(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0);
   ASSERT_TRUE(SizingStateGet()->active);
   WindowClose(number);
