@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core.h"
+#include "frames.h"
 #include "test_support.h"
 #include "window.h"
 #include "window_internal.h"
@@ -22,12 +24,6 @@ std::string ClassNameOf(int32_t number) { return "WindowClass_" + std::to_string
 bool ClassRegistered(int32_t number, WNDCLASSA* info = nullptr) {
   WNDCLASSA scratch;
   return GetClassInfoA(ModuleInstance, ClassNameOf(number).c_str(), info ? info : &scratch) != 0;
-}
-
-RECT WindowRectOf(HWND window) {
-  RECT r = {};
-  GetWindowRect(window, &r);
-  return r;
 }
 
 const uint32_t Hidden = WindowHidden;
@@ -71,37 +67,36 @@ TEST(WindowRecords, EveryWindowGetsTheTabAndShiftTabAccelerators) {
   ASSERT_NE(record->acceleratorEntries, nullptr);
   ACCEL copied[4] = {};
   ASSERT_EQ(CopyAcceleratorTableA(record->acceleratorTable, copied, 4), 2);
-  const ACCEL expected[2] = {{3, VK_TAB, 1212}, {7, VK_TAB, 1213}};
-  for (int i = 0; i < 2; ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_EQ(record->acceleratorEntries[i].fVirt, expected[i].fVirt);
-    EXPECT_EQ(record->acceleratorEntries[i].key, expected[i].key);
-    EXPECT_EQ(record->acceleratorEntries[i].cmd, expected[i].cmd);
-    EXPECT_EQ(copied[i].fVirt & 0x7F, expected[i].fVirt);
-    EXPECT_EQ(copied[i].key, expected[i].key);
-    EXPECT_EQ(copied[i].cmd, expected[i].cmd);
-  }
+  // The system marks the last entry it copies out in the top bit of fVirt.
+  auto entries = [](const ACCEL* accel, int fVirtMask) {
+    std::vector<std::tuple<int, int, int>> out;
+    for (int i = 0; i < 2; ++i)
+      out.emplace_back(accel[i].fVirt & fVirtMask, accel[i].key, accel[i].cmd);
+    return out;
+  };
+  const std::vector<std::tuple<int, int, int>> expected = {{3, VK_TAB, 1212}, {7, VK_TAB, 1213}};
+  EXPECT_EQ(entries(record->acceleratorEntries, 0xFF), expected);
+  EXPECT_EQ(entries(copied, 0x7F), expected);
   EXPECT_EQ(WindowGetAccelerators(WindowGetHandle(number)), record->acceleratorTable);
 }
 
+// Window 0 is numbered like any other: its property is 1. Opening 5 again closes the old window
+// 5; opening 0 leaves it alone.
 TEST(WindowRecords, NumberedOpenReturnsTheHandleAndReuseClosesTheOldWindow) {
-  int32_t first = OpenHidden(5);
-  HWND firstWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(first));
-  ASSERT_TRUE(IsWindow(firstWindow));
-  EXPECT_EQ(WindowGetHandle(5), firstWindow);
-  EXPECT_EQ(ClassOf(firstWindow), "WindowClass_5");
-  int32_t second = OpenHidden(5);
-  HWND secondWindow = reinterpret_cast<HWND>(static_cast<intptr_t>(second));
-  ASSERT_TRUE(IsWindow(secondWindow));
-  EXPECT_FALSE(IsWindow(firstWindow));
-  EXPECT_EQ(WindowGetHandle(5), secondWindow);
-  EXPECT_EQ(ClassOf(secondWindow), "WindowClass_5");
-}
-
-TEST(WindowRecords, WindowZeroCarriesPropertyOne) {
-  ASSERT_NE(OpenHidden(0), 0);
-  EXPECT_EQ(GetPropA(WindowGetHandle(0), "XR_WindowID"), reinterpret_cast<HANDLE>(1));
-  EXPECT_NE(WindowGetAccelerators(WindowGetHandle(0)), nullptr);
+  HWND earlier = nullptr;
+  for (int32_t number : {5, 5, 0}) {
+    SCOPED_TRACE(number);
+    HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(OpenHidden(number)));
+    ASSERT_TRUE(IsWindow(window));
+    if (earlier != nullptr) {
+      EXPECT_EQ(IsWindow(earlier) != FALSE, number != 5);
+    }
+    EXPECT_EQ(WindowGetHandle(number), window);
+    EXPECT_EQ(ClassOf(window), ClassNameOf(number));
+    EXPECT_EQ(GetPropA(window, "XR_WindowID"), reinterpret_cast<HANDLE>(intptr_t{number} + 1));
+    EXPECT_NE(WindowGetAccelerators(window), nullptr);
+    earlier = window;
+  }
 }
 
 TEST(WindowRecords, CloseDestroysUnregistersAndFreesTheNumber) {
@@ -135,8 +130,7 @@ TEST(WindowRecords, FlagsWithoutStyleGetACaptionAndTheHiddenBitKeepsTheWindowHid
   EXPECT_STREQ(title, "");  // a null title is the empty text
   RECT client;
   GetClientRect(window, &client);  // the caption was known when the frame was measured
-  EXPECT_EQ(client.right, 120);
-  EXPECT_EQ(client.bottom, 80);
+  EXPECT_EQ(client, (RECT{0, 0, 120, 80}));
   // The library's own bits never reach the style; a style given keeps WS_CAPTION away.
   number = WindowOpen(-1, 10, 10, 120, 80, "", WS_POPUP | WS_BORDER | Hidden);
   style = GetWindowLongA(WindowGetHandle(number), GWL_STYLE);
@@ -148,11 +142,9 @@ TEST(WindowRecords, ClientSizeIsTheSizeAsked) {
   for (uint32_t flags : {0x00C80000u, 0x00CF0000u, 0x80800000u}) {
     SCOPED_TRACE(flags);
     HWND window = WindowGetHandle(WindowOpen(-1, 100, 100, 520, 220, "", flags | Hidden));
-    RECT client, frame;
+    RECT client, frame = FrameOf(window);
     GetClientRect(window, &client);
-    GetWindowRect(window, &frame);
-    EXPECT_EQ(client.right, 520);
-    EXPECT_EQ(client.bottom, 220);
+    EXPECT_EQ(client, (RECT{0, 0, 520, 220}));
     EXPECT_EQ(frame.left, 100);
     EXPECT_EQ(frame.top, 100);
   }
@@ -161,11 +153,11 @@ TEST(WindowRecords, ClientSizeIsTheSizeAsked) {
 TEST(WindowRecords, DefaultPositionLetsTheSystemChooseBothCoordinates) {
   HWND reference = CreateWindowExA(0, "STATIC", "", WS_CAPTION, CW_USEDEFAULT, CW_USEDEFAULT,
                                    150, 100, nullptr, nullptr, nullptr, nullptr);
-  RECT expected = WindowRectOf(reference);
+  RECT expected = FrameOf(reference);
   DestroyWindow(reference);
   // y is given, yet the system chooses it too.
   HWND window = WindowGetHandle(WindowOpen(-1, -65535, 333, 50, 40, "", WS_CAPTION | Hidden));
-  RECT placed = WindowRectOf(window);
+  RECT placed = FrameOf(window);
   EXPECT_NE(placed.top, 333);
   EXPECT_NE(placed.left, -65535);
   EXPECT_EQ(placed.left, expected.left);
@@ -176,25 +168,21 @@ TEST(WindowRecords, CentringOnTheScreenShrinksTheFrameToTheScreen) {
   int screenWidth = GetSystemMetrics(SM_CXSCREEN), screenHeight = GetSystemMetrics(SM_CYSCREEN);
   HWND huge = WindowGetHandle(WindowOpen(-1, 7, 7, screenWidth * 2, screenHeight * 2, "",
                                          WS_CAPTION | WindowCentreOnScreen | Hidden));
-  RECT frame = WindowRectOf(huge);
-  EXPECT_EQ(frame.left, 0);
-  EXPECT_EQ(frame.top, 0);
-  EXPECT_EQ(frame.right, screenWidth);
-  EXPECT_EQ(frame.bottom, screenHeight);
+  EXPECT_EQ(FrameOf(huge), (RECT{0, 0, screenWidth, screenHeight}));
   HWND small = WindowGetHandle(
       WindowOpen(-1, 7, 7, 301, 151, "", WS_CAPTION | WindowCentreOnScreen | Hidden));
-  frame = WindowRectOf(small);
+  RECT frame = FrameOf(small);
   EXPECT_EQ(frame.left, (screenWidth - (frame.right - frame.left)) / 2);
   EXPECT_EQ(frame.top, (screenHeight - (frame.bottom - frame.top)) / 2);
 }
 
 TEST(WindowRecords, CentringOnTheParentRaisesNegativeCoordinatesToZero) {
   HWND parent = WindowGetHandle(WindowOpen(-1, 300, 200, 400, 300, "", WS_CAPTION | Hidden));
-  RECT p = WindowRectOf(parent);
+  RECT p = FrameOf(parent);
   HWND centred = WindowGetHandle(WindowOpenChild(-1, 0, 0, 200, 100, "",
                                                  WS_CAPTION | WindowCentreOnParent | Hidden,
                                                  parent));
-  RECT c = WindowRectOf(centred);
+  RECT c = FrameOf(centred);
   EXPECT_EQ(c.left, p.left + (p.right - p.left - (c.right - c.left)) / 2);
   EXPECT_EQ(c.top, p.top + (p.bottom - p.top - (c.bottom - c.top)) / 2);
   // A small parent near the corner: the centred frame would start left of and above the screen.
@@ -202,7 +190,7 @@ TEST(WindowRecords, CentringOnTheParentRaisesNegativeCoordinatesToZero) {
   HWND raised = WindowGetHandle(WindowOpenChild(-1, 99, 99, 300, 200, "",
                                                 WS_CAPTION | WindowCentreOnParent | Hidden,
                                                 corner));
-  RECT r = WindowRectOf(raised);
+  RECT r = FrameOf(raised);
   EXPECT_EQ(r.left, 0);
   EXPECT_EQ(r.top, 0);
 }
@@ -211,13 +199,13 @@ TEST(WindowRecords, CentringWithoutAnyReferenceWindowKeepsThePositionGiven) {
   ASSERT_EQ(GetActiveWindow(), nullptr);  // hidden windows only: nothing is active
   HWND kept = WindowGetHandle(
       WindowOpen(-1, 123, 45, 80, 40, "", WS_CAPTION | WindowCentreOnParent | Hidden));
-  EXPECT_EQ(WindowRectOf(kept).left, 123);
-  EXPECT_EQ(WindowRectOf(kept).top, 45);
+  EXPECT_EQ(FrameOf(kept).left, 123);
+  EXPECT_EQ(FrameOf(kept).top, 45);
   // A position left to the system is not taken literally: the frame stays on the screen.
   HWND chosen = WindowGetHandle(WindowOpen(-1, -65535, -65535, 80, 40, "",
                                            WS_CAPTION | WindowCentreOnParent | Hidden));
-  EXPECT_GT(WindowRectOf(chosen).left, -1000);
-  EXPECT_GT(WindowRectOf(chosen).top, -1000);
+  EXPECT_GT(FrameOf(chosen).left, -1000);
+  EXPECT_GT(FrameOf(chosen).top, -1000);
 }
 
 TEST(WindowRecords, FailedCreationLeavesNoClassNumberOrBlock) {
