@@ -76,12 +76,14 @@ TEST_F(EventTest, IdenticalMovesCollapseIntoOneEvent) {
   MoveTo(70, 70);
   DrainEvents();
   ExpectSequence({Msg(WM_MOVE), Msg(WM_MOVE), Ev(WindowMoved, number)});
+  // Events of other kinds in between keep their places, a close request among them.
   MoveTo(80, 80);
   SizeTo(300, 200);
   MoveTo(90, 90);
+  SendMessageA(window, WM_CLOSE, 0, 0);
   DrainEvents();
   ExpectSequence({Msg(WM_MOVE), Msg(WM_SIZE, SIZE_RESTORED), Msg(WM_MOVE), Ev(WindowMoved, number),
-                  Ev(WindowSized, number), Ev(WindowMoved, number)});
+                  Ev(WindowSized, number), Ev(WindowMoved, number), Ev(CloseRequest, number)});
 }
 
 TEST_F(EventTest, QueuedEventsComeBeforeMessagesAndKeepTheOtherFields) {
@@ -212,37 +214,37 @@ TEST_F(EventTest, EraseUsesTheBrushThenTheHandlerThenTheClassBrushAndAlwaysQueue
     }
   };
   WindowSetEraseHandler(number, Handler::Erase);
-  auto byHandler = Erase(window);
-  EXPECT_EQ(byHandler.first, 77);
-  EXPECT_EQ(byHandler.second, RGB(0, 0, 255));
+  EXPECT_EQ(Erase(window), (std::pair<LRESULT, COLORREF>(77, RGB(0, 0, 255))));
   EXPECT_EQ(handlerWindow, window);
   WindowSetBackground(number, CreateSolidBrush(RGB(255, 0, 0)));
-  auto byBrush = Erase(window);
-  EXPECT_EQ(byBrush.first, 1);
-  EXPECT_EQ(byBrush.second, RGB(255, 0, 0));
+  EXPECT_EQ(Erase(window), (std::pair<LRESULT, COLORREF>(1, RGB(255, 0, 0))));
   DrainEvents();  // three erases in a row collapse into one
   ExpectSequence({Ev(RepaintNeeded, number)});
 }
 
-TEST_F(EventTest, CommandsBecomeGadgetActionsOrMenuCommands) {
+TEST_F(EventTest, CommandsAndGadgetEventsBecomeGadgetActionsOrMenuCommands) {
   HWND control = CreateWindowExA(0, "BUTTON", "b", WS_CHILD, 0, 0, 20, 20, window,
                                  reinterpret_cast<HMENU>(42), nullptr, nullptr);
   HWND commandControl = CreateWindowExA(0, "BUTTON", "c", WS_CHILD, 0, 0, 20, 20, window,
                                         reinterpret_cast<HMENU>(static_cast<intptr_t>(-10000)),
                                         nullptr, nullptr);
   struct Case {
+    UINT message;
     WPARAM wParam;
-    HWND from;
+    LPARAM lParam;
     int32_t code, item, type;
   } cases[] = {
-      {MAKEWPARAM(42, BN_DOUBLECLICKED), control, GadgetAction, 42, BN_DOUBLECLICKED},
-      {MAKEWPARAM(900, BN_CLICKED), commandControl, MenuCommand, 900, BN_CLICKED},
-      {MAKEWPARAM(301, 0), nullptr, MenuCommand, 301, -1},     // a menu
-      {MAKEWPARAM(302, 1), nullptr, MenuCommand, 302, -1},     // another accelerator
+      {WM_COMMAND, MAKEWPARAM(42, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(control),
+       GadgetAction, 42, BN_DOUBLECLICKED},
+      {WM_COMMAND, MAKEWPARAM(900, BN_CLICKED), reinterpret_cast<LPARAM>(commandControl),
+       MenuCommand, 900, BN_CLICKED},
+      {WM_COMMAND, MAKEWPARAM(301, 0), 0, MenuCommand, 301, -1},  // a menu
+      {WM_COMMAND, MAKEWPARAM(302, 1), 0, MenuCommand, 302, -1},  // another accelerator
+      {GadgetEventMessage, 17, AGadgetEventType, GadgetAction, 17, AGadgetEventType},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.item);
-    PostMessageA(window, WM_COMMAND, c.wParam, reinterpret_cast<LPARAM>(c.from));
+    PostMessageA(window, c.message, c.wParam, c.lParam);
     EXPECT_EQ(EventWait(0), c.code);
     EXPECT_EQ(EventGetItem(), c.item);
     EXPECT_EQ(EventGetType(), c.type);
@@ -269,13 +271,6 @@ TEST_F(EventTest, IconMessagesBecomeIconClicksOnlyForButtonActions) {
     EXPECT_EQ(EventGetItem(), item);  // set even when no event is made
     EXPECT_EQ(EventGetType(), c.type);
   }
-}
-
-TEST_F(EventTest, GadgetEventMessagesBecomeGadgetActions) {
-  PostMessageA(window, GadgetEventMessage, 17, AGadgetEventType);
-  EXPECT_EQ(EventWait(0), GadgetAction);
-  EXPECT_EQ(EventGetItem(), 17);
-  EXPECT_EQ(EventGetType(), AGadgetEventType);
 }
 
 // A drop record as a sender makes it: six fields, the sixth a block of 100 bytes.
@@ -438,14 +433,6 @@ TEST_F(EventTest, NotifyWithoutAHeaderIsLeftToTheDefault) {
   EXPECT_EQ(SendMessageA(window, WM_NOTIFY, 0, 0), 0);
   DrainEvents();
   ExpectSequence({});
-}
-
-TEST_F(EventTest, QueueNodesAreFreedAsTheyAreHandedOut) {  // (the books show any left)
-  MoveTo(10, 10);
-  SizeTo(150, 90);
-  SendMessageA(window, WM_CLOSE, 0, 0);
-  DrainEvents();
-  ExpectSequence({Ev(WindowMoved, number), Ev(WindowSized, number), Ev(CloseRequest, number)});
 }
 
 }  // namespace
