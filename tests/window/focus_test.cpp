@@ -104,22 +104,18 @@ TEST_F(FocusTest, TheTabKeyIsTranslatedAndNeverDispatched) {
   EXPECT_EQ(GetFocus(), b);
 }
 
-TEST_F(FocusTest, AFocusedControlWithoutTabStopLeadsToItsNeighbours) {
-  SetFocus(f);
-  EXPECT_EQ(Tab(), c);
-  SetFocus(f);
-  EXPECT_EQ(Tab(true), b);
-}
-
-TEST_F(FocusTest, WithTheFocusOutsideTheControlsTabGoesToTheFirstAndShiftTabToTheLast) {
-  SetFocus(window);  // the window itself is no child of itself
-  EXPECT_EQ(Tab(), a);
-  SetFocus(window);
-  EXPECT_EQ(Tab(true), c);
-  SetFocus(nullptr);
-  EXPECT_EQ(Command(false), a);
-  SetFocus(nullptr);
-  EXPECT_EQ(Command(true), c);
+// From a focused control without WS_TABSTOP, Tab and Shift+Tab lead to its neighbours; from
+// outside the controls (the window itself is no child of itself, or no focus at all), to the
+// first and the last tab stop.
+TEST_F(FocusTest, FromAControlWithoutTabStopOrOutsideTheControlsTheNeighboursOrTheEndsAreNext) {
+  const struct { HWND from; bool backward, command; HWND to; } steps[] = {
+      {f, false, false, c},      {f, true, false, b},      {window, false, false, a},
+      {window, true, false, c},  {nullptr, false, true, a}, {nullptr, true, true, c}};
+  for (const auto& step : steps) {
+    SetFocus(step.from);
+    EXPECT_EQ(step.command ? Command(step.backward) : Tab(step.backward), step.to)
+        << step.from << (step.backward ? " backward" : " forward");
+  }
 }
 
 TEST_F(FocusTest, AnEditableRichEditControlKeepsPlainTabButNotShiftTab) {
