@@ -1,4 +1,5 @@
 // Heaps, memory blocks and linked-block lists.
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -8,13 +9,6 @@
 #include "test_support.h"
 
 namespace {
-
-bool AllZero(const void* p, size_t n) {
-  const auto* bytes = static_cast<const uint8_t*>(p);
-  for (size_t i = 0; i < n; ++i)
-    if (bytes[i] != 0) return false;
-  return true;
-}
 
 TEST(Heaps, StartupCreatesFourDistinctHeaps) {
   HANDLE heaps[] = {MainHeap, StringHeap, BlockHeap, MemoryHeap};
@@ -44,7 +38,7 @@ TEST(MemoryAlloc, GivesZeroedBlocksFromMemoryHeap) {
   }
   auto* block = static_cast<uint8_t*>(MemoryAlloc(400000));
   ASSERT_NE(block, nullptr);
-  EXPECT_TRUE(AllZero(block, 400000));
+  EXPECT_EQ(std::count(block, block + 400000, 0), 400000);
   EXPECT_GE(HeapSize(MemoryHeap, 0, block), 400000u);
   auto* small = static_cast<uint8_t*>(MemoryAlloc(1));
   ASSERT_NE(small, nullptr);

@@ -190,9 +190,8 @@ TEST(WindowRecords, CentringOnTheParentRaisesNegativeCoordinatesToZero) {
   HWND raised = WindowGetHandle(WindowOpenChild(-1, 99, 99, 300, 200, "",
                                                 WS_CAPTION | WindowCentreOnParent | Hidden,
                                                 corner));
-  RECT r = FrameOf(raised);
-  EXPECT_EQ(r.left, 0);
-  EXPECT_EQ(r.top, 0);
+  EXPECT_EQ(FrameOf(raised).left, 0);
+  EXPECT_EQ(FrameOf(raised).top, 0);
 }
 
 TEST(WindowRecords, CentringWithoutAnyReferenceWindowKeepsThePositionGiven) {
