@@ -129,6 +129,22 @@ const ImageRecord* RecordOf(int32_t number) {
   return static_cast<const ImageRecord*>(ObjectFind(ImageTable, number));
 }
 
+int CountImages() {
+  int count = 0;
+  int32_t number = 0;
+  ObjectEnumStart(ImageTable);
+  while (ObjectEnumNext(ImageTable, &number) != nullptr) ++count;
+  return count;
+}
+
+ImageShape ShapeOf(int32_t number) {
+  const ImageRecord* record = RecordOf(number);
+  if (record == nullptr) return ImageShape(-1, -1, -1, -1, -1);
+  DIBSECTION section = {};
+  return ImageShape(ImageGetWidth(number), ImageGetHeight(number), record->depth,
+                    record->formatFlags, GetObjectA(BitmapOf(number), sizeof section, &section));
+}
+
 int DisplayDepth() {
   HDC screen = GetDC(nullptr);
   int depth = GetDeviceCaps(screen, BITSPIXEL);

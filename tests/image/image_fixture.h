@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pixels.h"
@@ -35,6 +36,15 @@ HBITMAP BitmapOf(int32_t number);
 const ImageRecord* RecordOf(int32_t number);
 // Bits per pixel of the display.
 int DisplayDepth();
+// The images the table yields, counted by a full enumeration.
+int CountImages();
+
+// An image as the queries, its record and GDI describe it: width, height, depth, format flags
+// and GetObjectA's answer for a DIBSECTION buffer, compared whole (all −1 without a record).
+using ImageShape = std::tuple<int32_t, int32_t, int, int, int>;
+ImageShape ShapeOf(int32_t number);
+// GetObjectA's answers: a DIB section fills the DIBSECTION, a device-dependent bitmap a BITMAP.
+constexpr int DibSection = sizeof(DIBSECTION), DeviceBitmap = sizeof(BITMAP);
 
 // Rows 0 … k − 1 equal the reference and the rest are black, for some k (the colour bytes, and
 // the fourth byte too when `bytes` is 4). The number of complete rows k, or −1 when the

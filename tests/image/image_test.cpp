@@ -8,22 +8,12 @@
 
 namespace {
 
-// The images the table yields, counted by a full enumeration.
-int CountImages() {
-  int count = 0;
-  int32_t number = 0;
-  ObjectEnumStart(ImageTable);
-  while (ObjectEnumNext(ImageTable, &number) != nullptr) ++count;
-  return count;
-}
-
 // ---------------------------------------------------------------------------------------------
 
 TEST(ImageLibrary, StartUpMakesTheTableAndTheThreadSlices) {
   ASSERT_NE(ImageTable, nullptr);
-  EXPECT_EQ(ImageTable->recordSize, 12);
-  EXPECT_EQ(ImageTable->blockCapacity, 16);
-  EXPECT_EQ(ImageTable->freeCallback, &ImageFree);
+  EXPECT_EQ(std::make_tuple(ImageTable->recordSize, ImageTable->blockCapacity, ImageTable->freeCallback),
+            std::make_tuple(12, 16, &ImageFree));
   // The drawing slice is the first registration of all; the image slice follows it directly
   // (no window or gadget library in these tests).
   EXPECT_EQ(DrawingStateOffset, 0);
@@ -41,15 +31,10 @@ TEST(ImageCreate, ADynamicDisplayImageIsABlackCompatibleBitmap) {
   ASSERT_NE(number, 0);
   EXPECT_EQ(RecordOf(number), reinterpret_cast<const ImageRecord*>(static_cast<intptr_t>(number)))
       << "a dynamic number is its record's address";
-  EXPECT_EQ(ImageGetWidth(number), 500);
-  EXPECT_EQ(ImageGetHeight(number), 200);
   HBITMAP bitmap = BitmapOf(number);
   ASSERT_EQ(GetObjectType(bitmap), static_cast<DWORD>(OBJ_BITMAP));
-  DIBSECTION section = {};
-  EXPECT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof(BITMAP)))
-      << "device-dependent, not a DIB section";
-  EXPECT_EQ(RecordOf(number)->depth, DisplayDepth()) << "the display's depth, not 128";
-  EXPECT_EQ(RecordOf(number)->formatFlags, DisplayFormat);
+  // Device-dependent, of the display's depth (not 128, the depth asked for by default).
+  EXPECT_EQ(ShapeOf(number), ImageShape(500, 200, DisplayDepth(), DisplayFormat, DeviceBitmap));
   std::vector<uint8_t> pixels = ReadBitmap32(bitmap, 500, 200);
   ASSERT_EQ(pixels.size(), 500u * 200 * 4);
   EXPECT_EQ(ComparePixels(std::vector<uint8_t>(pixels.size(), 0), pixels, 500, 200, 3), "");
@@ -59,8 +44,7 @@ TEST(ImageCreate, ANumberedImageReturnsItsHandle) {
   int32_t result = ImageCreate(3, 8, 6, 32);
   ASSERT_NE(result, 0);
   EXPECT_EQ(result, ImageGetHandle(3));
-  EXPECT_EQ(RecordOf(3)->formatFlags, 0);
-  EXPECT_EQ(RecordOf(3)->depth, 32);
+  EXPECT_EQ(ShapeOf(3), ImageShape(8, 6, 32, 0, DibSection));
 }
 
 TEST(ImageCreate, OtherDepthsMakeBottomUpSectionsClearedToBlack) {
@@ -95,23 +79,24 @@ TEST(ImageCreate, PaletteSectionsRunFromBlackToWhite) {
   HGDIOBJ previous = SelectObject(dc, BitmapOf(number));
   RGBQUAD colours[256] = {};
   ASSERT_EQ(GetDIBColorTable(dc, 0, 256, colours), 256u);
-  for (int i = 0; i < 256; ++i) {
-    ASSERT_EQ(colours[i].rgbRed, i) << i;
-    ASSERT_EQ(colours[i].rgbGreen, i) << i;
-    ASSERT_EQ(colours[i].rgbBlue, i) << i;
-  }
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(std::make_tuple(colours[i].rgbRed, colours[i].rgbGreen, colours[i].rgbBlue),
+              std::make_tuple(i, i, i));
   SelectObject(dc, previous);
   DeleteDC(dc);
 }
 
-TEST(ImageCreate, DepthsNoSectionCanHaveAreRefusedAndLeaveNoRecord) {
+TEST(ImageCreate, DepthsNoSectionCanHaveAndNumbersBelowMinusOneAreRefusedAndLeaveNoRecord) {
   int before = CountImages();
   for (int32_t depth : {0, 2, 7, 33, -1}) {
     EXPECT_EQ(ImageCreate(-1, 10, 10, depth), 0) << depth;
     EXPECT_EQ(ImageCreate(4, 10, 10, depth), 0) << depth;
     EXPECT_EQ(ImageGetHandle(4), 0);
   }
-  EXPECT_EQ(CountImages(), before) << "failed dynamic creations leave no record behind";
+  EXPECT_EQ(ImageCreate(-2, 10, 10), 0);
+  EXPECT_EQ(ImageCreate(INT32_MIN, 10, 10, 24), 0);
+  EXPECT_EQ(ImageGetHandle(-2), 0);
+  EXPECT_EQ(CountImages(), before) << "failed creations leave no record behind";
 }
 
 TEST(ImageCreate, ANumberInUseFreesItsImageFirst) {
@@ -119,22 +104,13 @@ TEST(ImageCreate, ANumberInUseFreesItsImageFirst) {
   HBITMAP first = BitmapOf(2);
   ASSERT_NE(ImageCreate(2, 20, 30), 0);
   EXPECT_EQ(GetObjectType(first), 0u) << "the first bitmap was deleted";
-  EXPECT_EQ(ImageGetWidth(2), 20);
-  EXPECT_EQ(ImageGetHeight(2), 30);
+  EXPECT_EQ(ShapeOf(2), ImageShape(20, 30, DisplayDepth(), DisplayFormat, DeviceBitmap));
   HBITMAP second = BitmapOf(2);
   // A creation that fails leaves the number without an image, the old one gone all the same.
   EXPECT_EQ(ImageCreate(2, 10, 10, 7), 0);
   EXPECT_EQ(GetObjectType(second), 0u);
   EXPECT_EQ(ImageGetHandle(2), 0);
   EXPECT_EQ(ImageGetWidth(2), 0);
-}
-
-TEST(ImageCreate, NumbersBelowMinusOneAreRefused) {
-  int before = CountImages();
-  EXPECT_EQ(ImageCreate(-2, 10, 10), 0);
-  EXPECT_EQ(ImageCreate(INT32_MIN, 10, 10, 24), 0);
-  EXPECT_EQ(ImageGetHandle(-2), 0);
-  EXPECT_EQ(CountImages(), before);
 }
 
 TEST(ImageCreate, SizesAbove32767ReadBackNegative) {
@@ -146,10 +122,8 @@ TEST(ImageCreate, SizesAbove32767ReadBackNegative) {
 
 TEST(ImageQueries, NumbersThatNameNoImageGiveZero) {
   for (int32_t number : {-1, 0, 5, 15, 16, 1000, -7}) {
-    SCOPED_TRACE(number);
-    EXPECT_EQ(ImageGetWidth(number), 0);
-    EXPECT_EQ(ImageGetHeight(number), 0);
-    EXPECT_EQ(ImageGetHandle(number), 0);
+    EXPECT_EQ(std::make_tuple(ImageGetWidth(number), ImageGetHeight(number), ImageGetHandle(number)),
+              std::make_tuple(0, 0, 0)) << number;
     ImageFree(number);  // nothing to free
   }
   int32_t kept = ImageCreate(-1, 3, 3);
@@ -158,15 +132,13 @@ TEST(ImageQueries, NumbersThatNameNoImageGiveZero) {
 }
 
 TEST(ImageFree, DeletesTheBitmapAndFreesTheNumber) {
-  int32_t dynamic = ImageCreate(-1, 4, 4);
   ASSERT_NE(ImageCreate(7, 4, 4, 24), 0);
-  HBITMAP dynamicBitmap = BitmapOf(dynamic), numberedBitmap = BitmapOf(7);
-  ImageFree(dynamic);
-  ImageFree(7);
-  EXPECT_EQ(GetObjectType(dynamicBitmap), 0u);
-  EXPECT_EQ(GetObjectType(numberedBitmap), 0u);
-  EXPECT_EQ(ImageGetHandle(dynamic), 0);
-  EXPECT_EQ(ImageGetHandle(7), 0);
+  for (int32_t image : {ImageCreate(-1, 4, 4), 7}) {
+    HBITMAP bitmap = BitmapOf(image);
+    ImageFree(image);
+    EXPECT_EQ(GetObjectType(bitmap), 0u) << image;
+    EXPECT_EQ(ImageGetHandle(image), 0) << image;
+  }
   ImageFree(7);  // a second free finds nothing
   EXPECT_NE(ImageCreate(7, 2, 2), 0) << "the number can be used again";
 }
