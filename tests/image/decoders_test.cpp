@@ -239,23 +239,18 @@ TEST_F(DecoderListTest, DisplayFormatMakesACompatibleBitmapWithBlackUnwrittenRow
   DIBSECTION section = {};
   EXPECT_EQ(GetObjectA(bitmap, sizeof section, &section), static_cast<int>(sizeof(BITMAP)))
       << "a device-dependent bitmap, not a DIB section";
-  HDC screen = GetDC(nullptr);
-  EXPECT_EQ(section.dsBm.bmBitsPixel, GetDeviceCaps(screen, BITSPIXEL));
-  ReleaseDC(nullptr, screen);
-  EXPECT_EQ(section.dsBm.bmWidth, 40);
-  EXPECT_EQ(section.dsBm.bmHeight, 30);
+  EXPECT_EQ(std::make_tuple(section.dsBm.bmBitsPixel, section.dsBm.bmWidth, section.dsBm.bmHeight),
+            std::make_tuple(DisplayDepth(), 40, 30));
   EXPECT_EQ(ComparePixels(ScriptedPixels(first, 11), ReadBitmap32(bitmap, 40, 30), 40, 30, 3), "");
   DeleteObject(bitmap);
 }
 
-TEST_F(DecoderListTest, WithoutAnAcceptedImageNothingIsMade) {
+// Only the image the find accepted is decoded, and only with its check's result: any other
+// call gives 0 and leaves the decoder, the file and the accepted image as they were. Before
+// any find nothing is made.
+TEST_F(DecoderListTest, OnlyTheAcceptedImageIsDecodedAndOnlyWithItsOwnResult) {
   EXPECT_EQ(DecodeToBitmap(1, 0), nullptr);
   EXPECT_EQ(DecodeToBitmap(2, DisplayFormat), nullptr);
-}
-
-// Only the image the find accepted is decoded, and only with its check's result: any other
-// call gives 0 and leaves the decoder, the file and the accepted image as they were.
-TEST_F(DecoderListTest, OnlyTheAcceptedImageIsDecodedAndOnlyWithItsOwnResult) {
   first = Script{2, 125, 4, 4};  // 500 bytes a row with alpha, 375 without
   DecoderRegister(&FirstDecoder);
   ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
@@ -278,26 +273,19 @@ TEST_F(DecoderListTest, OnlyTheAcceptedImageIsDecodedAndOnlyWithItsOwnResult) {
   EXPECT_EQ(first.decodes, 1);
 }
 
-TEST_F(DecoderListTest, AnImageWithNoPixelsIsGivenUp) {
-  first = Script{1, 0, 5, 0};
-  DecoderRegister(&FirstDecoder);
-  ASSERT_EQ(DecoderFind(path(), nullptr, 0), 1);
-  EXPECT_EQ(DecodeToBitmap(1, 0), nullptr);
-  EXPECT_EQ(first.decodes + first.abandons, 0) << "the decoder was asked for something";
-  EXPECT_EQ(PendingFile, nullptr);
-}
-
-// A picture whose buffer cannot exist in a 32-bit process: no section, no heap buffer. The
-// decoder's image is given up without a decode and the file is closed, in both forms.
+// A picture with no pixels, or whose buffer cannot exist in a 32-bit process (no section, no
+// heap buffer): the decoder's image is given up without a decode and the file is closed, in
+// both forms. The large ones lie under and over the signed 32-bit size limit.
 TEST_F(DecoderListTest, WhenNoBufferCanBeMadeTheDecoderAndFileAreReleased) {
+  const Script scripts[] = {{1, 0, 5, 0}, {2, 23000, 23000, 23000}, {2, 40000, 40000, 40000}};
   for (int32_t flags : {0, DisplayFormat}) {
-    for (int32_t size : {23000, 40000}) {  // under and over the signed 32-bit size limit
-      SCOPED_TRACE(std::to_string(size) + " flags " + std::to_string(flags));
+    for (const Script& script : scripts) {
+      SCOPED_TRACE(std::to_string(script.width) + " flags " + std::to_string(flags));
       DecoderListReset();
-      first = Script{2, size, size, size};
+      first = script;
       DecoderRegister(&FirstDecoder);
-      ASSERT_EQ(DecoderFind(path(), nullptr, 0), 2);
-      EXPECT_EQ(DecodeToBitmap(2, flags), nullptr);
+      ASSERT_EQ(DecoderFind(path(), nullptr, 0), script.accept);
+      EXPECT_EQ(DecodeToBitmap(script.accept, flags), nullptr);
       EXPECT_EQ(first.decodes + first.abandons, 0) << "the decoder was asked for something";
       EXPECT_EQ(PendingFile, nullptr);
     }

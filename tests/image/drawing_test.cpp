@@ -12,7 +12,8 @@ namespace {
 DrawingState* MyDrawing() { return static_cast<DrawingState*>(ThreadDataGet(DrawingStateOffset)); }
 
 // A target of a kind given back through its release operation, with a pen and brush of its
-// own selected; the release records what the context holds at that moment and deletes it.
+// own selected; the release records what the context holds at that moment and deletes it. The
+// latest made is the one released.
 struct ProbeTarget {
   HDC dc = CreateCompatibleDC(nullptr);
   HPEN pen = CreatePen(PS_SOLID, 3, RGB(255, 0, 0));
@@ -24,6 +25,7 @@ struct ProbeTarget {
     descriptor.kind = 5;
     descriptor.dc = dc;
     descriptor.release = Release;
+    lastReleased() = dc;
   }
   ~ProbeTarget() {
     DeleteObject(pen);
@@ -124,7 +126,6 @@ TEST(DrawingBegin, GivesAContextWhereBitBltChangesTheImage) {
 
 TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
   ProbeTarget target;
-  ProbeTarget::lastReleased() = target.dc;
   DrawingState* state = MyDrawing();
   HDC dc = DrawingBegin(&target.descriptor);
   ASSERT_EQ(dc, target.dc);
@@ -151,7 +152,6 @@ TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
 
 TEST(DrawingBegin, EndsADrawingInProgressFirst) {
   ProbeTarget first;
-  ProbeTarget::lastReleased() = first.dc;
   ASSERT_EQ(DrawingBegin(&first.descriptor), first.dc);
   int32_t image = ImageCreate(-1, 8, 8);
   HDC second = DrawingBegin(ImageDrawingOutput(image));
@@ -184,7 +184,6 @@ TEST(DrawingBegin, OtherKindsGiveTheirContextBackByKind) {
   EXPECT_EQ(GetObjectType(other.dc), 0u);
   // Kind 7 carries its extra values into the drawing state.
   ProbeTarget extras;
-  ProbeTarget::lastReleased() = extras.dc;
   extras.descriptor.kind = 7;
   for (int i = 0; i < 8; ++i) extras.descriptor.extra[i] = 100 + i;
   ASSERT_EQ(DrawingBegin(&extras.descriptor), extras.dc);
