@@ -1,5 +1,7 @@
 // The gadget table and per-thread gadget state: their shape after start-up, each
 // thread's own state and list block, and selecting the parent window for new gadgets.
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "core.h"
@@ -18,9 +20,9 @@ bool AllZero(const int32_t* entries, int count) {
 
 TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
   ASSERT_NE(GadgetTable, nullptr);
-  EXPECT_EQ(GadgetTable->recordSize, 28);
-  EXPECT_EQ(GadgetTable->blockCapacity, 64);  // 50, rounded up to a power of two
-  EXPECT_EQ(GadgetTable->freeCallback, GadgetRelease);
+  // The capacity is 50, rounded up to a power of two.
+  EXPECT_EQ(std::make_tuple(GadgetTable->recordSize, GadgetTable->blockCapacity, GadgetTable->freeCallback),
+            std::make_tuple(28, 64, &GadgetRelease));
   EXPECT_EQ(DefaultGuiFont, GetStockObject(DEFAULT_GUI_FONT));
   EXPECT_EQ(GadgetFind(0), nullptr);
   EXPECT_EQ(GadgetFind(-1), nullptr);

@@ -1,6 +1,7 @@
 // The image gadget: showing and sizing to pictures, clearing, and mouse actions as events.
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -55,10 +56,17 @@ int PatternPixelsShown(HWND control, bool painted = false) {
   return matches;
 }
 
-SIZE ControlSize(HWND control) {
+// A control's size on the screen, and where its top left corner lies in a window's client area;
+// as pairs, to compare whole.
+std::pair<LONG, LONG> ControlSize(HWND control) {
   RECT r;
   GetWindowRect(control, &r);
   return {r.right - r.left, r.bottom - r.top};
+}
+std::pair<LONG, LONG> Origin(HWND control, HWND window) {
+  POINT origin{0, 0};
+  MapWindowPoints(control, window, &origin, 1);
+  return {origin.x, origin.y};
 }
 
 class ImageGadget : public testing::Test {
@@ -109,12 +117,8 @@ TEST_F(ImageGadget, ShowsItsPictureAtTenTenAndTakesItsSize) {
   ASSERT_NE(control, nullptr);
   EXPECT_EQ(ClassOf(control), "Static");
   EXPECT_EQ(GetWindowLongA(control, GWL_ID), gadget);
-  POINT origin{0, 0};
-  MapWindowPoints(control, native, &origin, 1);
-  EXPECT_EQ(origin.x, 10);
-  EXPECT_EQ(origin.y, 10);
-  EXPECT_EQ(ControlSize(control).cx, 500);
-  EXPECT_EQ(ControlSize(control).cy, 200);
+  EXPECT_EQ(Origin(control, native), std::make_pair(10L, 10L));
+  EXPECT_EQ(ControlSize(control), std::make_pair(500L, 200L));
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 500 * 200);  // the whole picture, pixel for pixel
   EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), ImageGetHandle(image));
@@ -127,23 +131,17 @@ TEST_F(ImageGadget, SizesItselfToThePictureWhateverWasAsked) {
   int32_t edged = ImageGadgetCreate(-1, 10, 110, 50, 20, bitmap, WS_EX_CLIENTEDGE);
   ASSERT_NE(plain, 0);
   ASSERT_NE(edged, 0);
-  EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cx, 300);
-  EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, 100);
-  EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, 304);
-  EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, 104);
+  EXPECT_EQ(ControlSize(GadgetGetHandle(plain)), std::make_pair(300L, 100L));
+  EXPECT_EQ(ControlSize(GadgetGetHandle(edged)), std::make_pair(304L, 104L));
   EXPECT_FALSE(GetUpdateRect(GadgetGetHandle(edged), nullptr, FALSE)) << "grown and painted whole";
   // A new picture that differs in one dimension only: the control follows it in that one.
   for (SIZE picture : {SIZE{300, 60}, SIZE{120, 60}}) {
     int32_t other = PatternImage(picture.cx, picture.cy);
     GadgetSetState(plain, ImageGetHandle(other));
     GadgetSetState(edged, ImageGetHandle(other));
-    EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cx, picture.cx);
-    EXPECT_EQ(ControlSize(GadgetGetHandle(plain)).cy, picture.cy);
-    EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cx, picture.cx + 4);
-    EXPECT_EQ(ControlSize(GadgetGetHandle(edged)).cy, picture.cy + 4);
-    POINT place{0, 0};  // which stays
-    MapWindowPoints(GadgetGetHandle(plain), native, &place, 1);
-    EXPECT_EQ(std::make_pair(place.x, place.y), std::make_pair(10L, 10L));
+    EXPECT_EQ(ControlSize(GadgetGetHandle(plain)), std::make_pair(picture.cx, picture.cy));
+    EXPECT_EQ(ControlSize(GadgetGetHandle(edged)), std::make_pair(picture.cx + 4, picture.cy + 4));
+    EXPECT_EQ(Origin(GadgetGetHandle(plain), native), std::make_pair(10L, 10L)) << "which stays";
   }
 }
 
@@ -187,14 +185,13 @@ TEST_F(ImageGadget, SettingStateReturnsTheHandleAndZeroClearsThePicture) {
   HWND control = GadgetGetHandle(gadget);
   EXPECT_EQ(GadgetSetState(gadget, ImageGetHandle(other)), ImageGetHandle(other));
   EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), ImageGetHandle(other));
-  EXPECT_EQ(ControlSize(control).cx, 120);
+  EXPECT_EQ(ControlSize(control), std::make_pair(120L, 60L));
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 120 * 60);
 
   EXPECT_EQ(GadgetSetState(gadget, 0), 0);
   EXPECT_EQ(SendMessageA(control, STM_GETIMAGE, 0, 0), 0);
-  EXPECT_EQ(ControlSize(control).cx, 120);  // the size stays as it was
-  EXPECT_EQ(ControlSize(control).cy, 60);
+  EXPECT_EQ(ControlSize(control), std::make_pair(120L, 60L)) << "the size stays as it was";
   Flush();
   EXPECT_LT(PatternPixelsShown(control), 120 * 60 / 50);  // the window shows through again
   // Neither image was deleted by the gadget.
@@ -275,8 +272,7 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   ASSERT_NE(icon, nullptr);
   int32_t gadget = ImageGadgetCreate(-1, 10, 10, 500, 200, icon);
   HWND control = GadgetGetHandle(gadget);
-  EXPECT_EQ(ControlSize(control).cx, 32);
-  EXPECT_EQ(ControlSize(control).cy, 32);
+  EXPECT_EQ(ControlSize(control), std::make_pair(32L, 32L));
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 32 * 32);
   EXPECT_EQ(SendMessageA(control, STM_GETICON, 0, 0), reinterpret_cast<LRESULT>(icon));
@@ -286,8 +282,7 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   ASSERT_NE(mono, nullptr);
   EXPECT_EQ(GadgetSetState(gadget, static_cast<int32_t>(reinterpret_cast<intptr_t>(mono))),
             static_cast<int32_t>(reinterpret_cast<intptr_t>(mono)));
-  EXPECT_EQ(ControlSize(control).cx, 24);
-  EXPECT_EQ(ControlSize(control).cy, 16);
+  EXPECT_EQ(ControlSize(control), std::make_pair(24L, 16L));
   // It shows the icon, not the colour icon before it: with an empty AND mask each row is four
   // white pixels, then four black ones, over and over.
   Flush();
