@@ -112,27 +112,27 @@ int BusyBlocksOfAtLeast(HANDLE heap, size_t size) {
 // The list
 // ---------------------------------------------------------------------------------------------
 
-TEST_F(DecoderListTest, TheFirstRegisteredOfTwoAcceptingDecodersWins) {
-  first.accept = 1;
-  second.accept = 2;
+// The decoders are asked in the order they were registered, each reading the file from its
+// start, until one accepts it: the file stays open for that one, and is closed when none does.
+TEST_F(DecoderListTest, TheFirstRegisteredDecoderThatAcceptsTheFileWins) {
   ASSERT_EQ(DecoderRegister(&FirstDecoder), 1);
   ASSERT_EQ(DecoderRegister(&SecondDecoder), 1);
-  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 1);
-  EXPECT_EQ(CurrentDecoder, &FirstDecoder);
-  EXPECT_EQ(first.checks, 1);
-  EXPECT_EQ(second.checks, 0) << "the second decoder is not asked about the file";
-  EXPECT_NE(PendingFile, nullptr);
-}
-
-TEST_F(DecoderListTest, EachDecoderReadsTheFileFromItsStart) {
-  first.accept = 0;
-  second.accept = 1;
-  DecoderRegister(&FirstDecoder);
-  DecoderRegister(&SecondDecoder);
-  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 1);
-  EXPECT_EQ(CurrentDecoder, &SecondDecoder);
-  EXPECT_TRUE(first.sawStreamAtStart);
-  EXPECT_TRUE(second.sawStreamAtStart);
+  struct Case {
+    int32_t firstAccepts, secondAccepts, result, firstChecks, secondChecks;
+    const ImageDecoder* winner;
+  } cases[] = {{0, 0, 0, 1, 1, nullptr}, {1, 2, 1, 1, 0, &FirstDecoder},
+               {0, 1, 1, 1, 1, &SecondDecoder}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.firstAccepts) + ", " + std::to_string(c.secondAccepts));
+    first = Script{c.firstAccepts};
+    second = Script{c.secondAccepts};
+    EXPECT_EQ(DecoderFind(path(), nullptr, 0), c.result);
+    EXPECT_EQ(CurrentDecoder, c.winner);
+    EXPECT_EQ(std::make_tuple(first.checks, second.checks),
+              std::make_tuple(c.firstChecks, c.secondChecks));
+    EXPECT_TRUE(first.sawStreamAtStart && second.sawStreamAtStart);
+    EXPECT_EQ(PendingFile != nullptr, c.winner != nullptr);
+  }
 }
 
 TEST_F(DecoderListTest, WithNoDecoderEveryFileFailsAndIsClosed) {
@@ -142,15 +142,6 @@ TEST_F(DecoderListTest, WithNoDecoderEveryFileFailsAndIsClosed) {
   EXPECT_EQ(DecoderFind(png.c_str(), bytes.data(), static_cast<int32_t>(bytes.size())), 0);
   EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
   EXPECT_EQ(PendingFile, nullptr);  // and no other handle to it (the books show any left)
-}
-
-TEST_F(DecoderListTest, WhenNoDecoderAcceptsTheFileIsClosed) {
-  DecoderRegister(&FirstDecoder);
-  DecoderRegister(&SecondDecoder);
-  EXPECT_EQ(DecoderFind(path(), nullptr, 0), 0);
-  EXPECT_EQ(first.checks, 1);
-  EXPECT_EQ(second.checks, 1);
-  EXPECT_EQ(PendingFile, nullptr);
 }
 
 TEST_F(DecoderListTest, AHundredAndFirstRegistrationIsRefused) {

@@ -141,9 +141,8 @@ TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
   EXPECT_EQ(state->settings[3], 0xFFFFFF);
   HBRUSH drawingBrush = state->drawingBrush;
   DrawingEnd();
-  EXPECT_EQ(ProbeTarget::releases, 1);
-  EXPECT_EQ(ProbeTarget::releasedPen, target.pen);
-  EXPECT_EQ(ProbeTarget::releasedBrush, target.brush);
+  EXPECT_EQ(std::make_tuple(ProbeTarget::releases, ProbeTarget::releasedPen, ProbeTarget::releasedBrush),
+            std::make_tuple(1, target.pen, target.brush));
   EXPECT_EQ(GetObjectType(drawingBrush), 0u) << "the drawing brush lives for one drawing";
   EXPECT_EQ(GetObjectType(state->defaultPen), static_cast<DWORD>(OBJ_PEN)) << "defaults stay";
   DrawingEnd();
@@ -155,9 +154,8 @@ TEST(DrawingBegin, EndsADrawingInProgressFirst) {
   ASSERT_EQ(DrawingBegin(&first.descriptor), first.dc);
   int32_t image = ImageCreate(-1, 8, 8);
   HDC second = DrawingBegin(ImageDrawingOutput(image));
-  EXPECT_EQ(ProbeTarget::releases, 1);
-  EXPECT_EQ(ProbeTarget::releasedPen, first.pen);
-  EXPECT_EQ(ProbeTarget::releasedBrush, first.brush);
+  EXPECT_EQ(std::make_tuple(ProbeTarget::releases, ProbeTarget::releasedPen, ProbeTarget::releasedBrush),
+            std::make_tuple(1, first.pen, first.brush));
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(MyDrawing()->dc, second);
   DrawingEnd();
