@@ -1,6 +1,7 @@
 // The gadget table and per-thread gadget state: their shape after start-up, each
 // thread's own state and list block, and selecting the parent window for new gadgets.
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -11,12 +12,6 @@
 #include "window_internal.h"
 
 namespace {
-
-bool AllZero(const int32_t* entries, int count) {
-  for (int i = 0; i < count; ++i)
-    if (entries[i] != 0) return false;
-  return true;
-}
 
 TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
   ASSERT_NE(GadgetTable, nullptr);
@@ -33,13 +28,11 @@ TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
 
 TEST(GadgetTable, TheFirstThreadsStateHasTheDefaultFontAndATenEntryList) {
   GadgetThreadState* state = GadgetThreadStateGet();
-  EXPECT_EQ(state->parent, nullptr);
-  EXPECT_EQ(state->second, 0u);
-  EXPECT_EQ(state->font, GetStockObject(DEFAULT_GUI_FONT));
+  EXPECT_EQ(std::make_tuple(state->parent, state->second, state->font, state->listCapacity),
+            std::make_tuple(HWND{}, 0u, GetStockObject(DEFAULT_GUI_FONT), 10));
   ASSERT_NE(state->list, nullptr);
-  EXPECT_EQ(state->listCapacity, 10);
   EXPECT_EQ(HeapSize(MainHeap, 0, state->list), 40u);
-  EXPECT_TRUE(AllZero(state->list, 10));
+  EXPECT_EQ(std::vector<int32_t>(state->list, state->list + 10), std::vector<int32_t>(10, 0));
 }
 
 // What a second thread saw of its own gadget state.
@@ -60,9 +53,10 @@ TEST(GadgetTable, EveryThreadHasItsOwnStateWhoseListGoesWithTheThread) {
     view.selected = GadgetListSelect(reinterpret_cast<HWND>(0x1234));
   }));
   EXPECT_NE(view.where, GadgetThreadStateGet());
-  EXPECT_EQ(view.state.parent, nullptr);  // selecting on this thread did not reach that one
-  EXPECT_EQ(view.state.font, GetStockObject(DEFAULT_GUI_FONT));
-  EXPECT_EQ(view.state.listCapacity, 10);
+  // Selecting on this thread did not reach that one.
+  EXPECT_EQ(std::make_tuple(view.state.parent, view.state.second, view.state.font,
+                            view.state.listCapacity),
+            std::make_tuple(HWND{}, 0u, GetStockObject(DEFAULT_GUI_FONT), 10));
   EXPECT_NE(view.state.list, GadgetThreadStateGet()->list);
   EXPECT_EQ(view.selected, reinterpret_cast<HWND>(0x1234));
   EXPECT_EQ(GadgetThreadStateGet()->parent, mine);
