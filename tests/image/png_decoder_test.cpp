@@ -117,23 +117,6 @@ TEST(PngDecoder, CheckGivesTheHeaderAndKeepsTheFileOpenForDecoding) {
   EXPECT_EQ(PngGetWidth(), 32);
 }
 
-TEST(PngDecoder, OneBitGreyIsBlackAndWhite) {
-  std::string path = PngContribPath("pngsuite/basn0g01.png");
-  ASSERT_EQ(DecoderFind(path.c_str(), nullptr, 0), 1);
-  std::vector<uint8_t> pixels = DecodeAccepted(1, 32, 32);
-  ASSERT_EQ(pixels.size(), 32u * 32 * 4);
-  int black = 0, white = 0;
-  for (size_t i = 0; i < pixels.size(); i += 4) {
-    bool isBlack = pixels[i] == 0 && pixels[i + 1] == 0 && pixels[i + 2] == 0;
-    bool isWhite = pixels[i] == 255 && pixels[i + 1] == 255 && pixels[i + 2] == 255;
-    ASSERT_TRUE(isBlack || isWhite) << "pixel " << i / 4;
-    black += isBlack;
-    white += isWhite;
-  }
-  EXPECT_GT(black, 0);
-  EXPECT_GT(white, 0);
-}
-
 TEST(PngDecoder, SixteenBitSamplesBecomeTheirHighByte) {
   // A 2 × 1 RGBA picture of 16-bit samples whose high and low bytes all differ.
   std::vector<uint8_t> row = {0,                                        // filter: none
