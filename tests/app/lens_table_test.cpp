@@ -20,7 +20,7 @@ int ExpectedDisplacement(int b) {
 TEST_F(LensTest, StartupAllocatesZeroedBuffersAndTheTable) {
   EXPECT_EQ(std::count(captureBuffer, captureBuffer + LensBufferBytes, 0), LensBufferBytes);
   EXPECT_EQ(std::count(outputBuffer, outputBuffer + LensBufferBytes, 0), LensBufferBytes);
-  EXPECT_GE(HeapSize(MemoryHeap, 0, captureBuffer), 400000u);
+  EXPECT_GE(BlockSize(MemoryHeap, captureBuffer), 400000u);
   const ArrayHeader* h = ArrayHeaderOf(lensTable.data);
   EXPECT_EQ(std::make_tuple(lensTable.dims[0], lensTable.dims[1], h->elementSize, h->passThrough,
                             h->owner, h->elementCount, h->typeCode),

@@ -39,7 +39,7 @@ TEST(MemoryAlloc, GivesZeroedBlocksFromMemoryHeap) {
   auto* block = static_cast<uint8_t*>(MemoryAlloc(400000));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(std::count(block, block + 400000, 0), 400000);
-  EXPECT_GE(HeapSize(MemoryHeap, 0, block), 400000u);
+  EXPECT_GE(BlockSize(MemoryHeap, block), 400000u);
   auto* small = static_cast<uint8_t*>(MemoryAlloc(1));
   ASSERT_NE(small, nullptr);
   EXPECT_EQ(small[0], 0);

@@ -114,7 +114,7 @@ TEST(ThreadData, SlicesLieOneAfterAnotherInOrderOfRegistration) {
   auto* block = static_cast<uint8_t*>(ThreadDataGet(0));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(ThreadDataGet(gadgetOffset), block + gadgetOffset);
-  EXPECT_GE(HeapSize(MainHeap, 0, block), static_cast<SIZE_T>(imageOffset + 8));
+  EXPECT_GE(BlockSize(MainHeap, block), static_cast<SIZE_T>(imageOffset + 8));
   ExpectSequence({"init drawing", "init gadget"}, Log());
   EXPECT_EQ(static_cast<DrawingSlice*>(ThreadDataGet(drawingOffset))->inits, 1);
   EXPECT_TRUE(IsZero(ThreadDataGet(windowOffset), sizeof(WindowSlice)));
@@ -378,7 +378,7 @@ TEST(StringBuffer, MainThreadHasOneAndOtherThreadsNone) {
   char* start = StringBufferCursor();
   ASSERT_NE(start, nullptr);
   EXPECT_EQ(StringBufferPosition(), 0);
-  EXPECT_GE(HeapSize(StringHeap, 0, start), 16u);
+  EXPECT_GE(BlockSize(StringHeap, start), 16u);
   StringBufferAdvance();
   StringBufferAdvance();
   EXPECT_EQ(StringBufferPosition(), 2);

@@ -67,6 +67,13 @@ struct TestRandom {
   uint8_t Byte() { return static_cast<uint8_t>(Next() >> 24); }
 };
 
+// The size of the block of heap that starts at block; 0 when no block starts there (HeapSize
+// gives (SIZE_T)-1 then, which passes any check that a block is large enough).
+inline SIZE_T BlockSize(HANDLE heap, const void* block) {
+  SIZE_T size = HeapSize(heap, 0, block);
+  return size == static_cast<SIZE_T>(-1) ? 0 : size;
+}
+
 // Busy blocks of a heap, counted with HeapWalk: shows whether a call touched the heap.
 inline int HeapBusyBlocks(HANDLE heap) {
   PROCESS_HEAP_ENTRY entry{};
