@@ -138,6 +138,8 @@ namespace {
 // manager would manage (and Wine waits for none when they go).
 void WarmSystemCaches(void) {
   { SCOPED_TRACE("GoogleTest keeps a trace per thread, and a thread that watches the main one"); }
+  // That thread starts on its own time: a test that counts threads must not see it arrive.
+  WaitForThreadsToSettle(2000);
   if (!TestsUseGdi) return;
   DeleteDC(CreateDCA("DISPLAY", nullptr, nullptr, nullptr));
   ReleaseDC(nullptr, GetDC(nullptr));
