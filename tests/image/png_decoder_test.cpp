@@ -10,6 +10,7 @@
 #include "image.h"
 #include "image_internal.h"
 #include "image_fixture.h"
+#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -349,6 +350,13 @@ TEST(PngDecoderState, DecodeWithoutAnAcceptedImageDoesNothing) {
   for (uint8_t byte : row) ASSERT_EQ(byte, 0);
 }
 
+// The C library's malloc, which libpng allocates with: refuses the call after `mallocsLeft` more.
+void* (*realMalloc)(size_t);
+int mallocsLeft = -1;
+void* FailingMalloc(size_t size) {
+  return mallocsLeft >= 0 && mallocsLeft-- == 0 ? nullptr : realMalloc(size);
+}
+
 TEST(PngDecoderState, ACheckThatReplacesAnUndecodedImageFreesIt) {
   std::string path = PngContribPath("pngsuite/basn6a08.png");
   std::vector<uint8_t> file = ReadWholeFile(path);
@@ -357,6 +365,23 @@ TEST(PngDecoderState, ACheckThatReplacesAnUndecodedImageFreesIt) {
   for (int i = 0; i < 20; ++i)
     ASSERT_EQ(PngCheck(nullptr, file.data(), static_cast<int32_t>(file.size()), "again"), 2);
   EXPECT_EQ(CrtHeapBusyBlocks(), baseline);
+  // A check whose structures libpng cannot all allocate refuses the image and holds none of them.
+  realMalloc = reinterpret_cast<void* (*)(size_t)>(
+      ReplaceImport("msvcrt.dll", "malloc", reinterpret_cast<void*>(FailingMalloc)));
+  ASSERT_NE(realMalloc, nullptr);
+  int32_t result = 0;
+  for (int allocations = 0; result == 0 && allocations < 50; ++allocations) {
+    PngDecoderEnd();
+    int before = CrtHeapBusyBlocks();
+    mallocsLeft = allocations;
+    result = PngCheck(nullptr, file.data(), static_cast<int32_t>(file.size()), "short of memory");
+    mallocsLeft = -1;
+    if (result == 0) {
+      EXPECT_EQ(CrtHeapBusyBlocks(), before) << "refused after " << allocations << " allocations";
+    }
+  }
+  ReplaceImport("msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+  EXPECT_EQ(result, 2);
   PngDecoderEnd();
   EXPECT_LT(CrtHeapBusyBlocks(), baseline) << "the decoder's end frees its structures";
 }
