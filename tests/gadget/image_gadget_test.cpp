@@ -168,6 +168,14 @@ TEST_F(ImageGadget, SettingStateHasRepaintedTheControlWhenItReturns) {
   GadgetSetState(gadget, ImageGetHandle(pattern));
   EXPECT_LT(PatternPixelsShown(control, true), 200 * 100 / 50) << "the same picture, repainted";
   EXPECT_EQ(GdiRoom(), room) << "a context painted on was kept";
+  {  // Without the control's context it paints through an invalidation, as much at once.
+    int32_t again = PatternImage(200, 100);
+    ImportWatch<HDC, HWND> contexts("user32.dll", "GetDC");
+    contexts.failures = 1;
+    GadgetSetState(gadget, ImageGetHandle(again));
+    EXPECT_EQ(contexts.results, std::vector<HDC>{nullptr});
+  }
+  EXPECT_EQ(PatternPixelsShown(control, true), 200 * 100) << "no context to paint on";
   // A part already waiting to be painted, erased first, shows the picture set once it is painted;
   // the set-state paints on the control's context and leaves that part waiting.
   RECT part = {50, 20, 150, 80};

@@ -4,6 +4,8 @@
 #include <io.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -348,6 +350,12 @@ TEST(PngDecoderState, DecodeWithoutAnAcceptedImageDoesNothing) {
   DeleteObject(DecodeToBitmap(1, 0));
   EXPECT_EQ(PngDecode(row, 16, 0), 0) << "the image was decoded already";
   for (uint8_t byte : row) ASSERT_EQ(byte, 0);
+  // An image given up (no buffer for it) is gone as well. (Pitch 0: its rows on one of 128 bytes.)
+  std::vector<uint8_t> file = ReadWholeFile(path), pixels(32 * 4);
+  ASSERT_EQ(PngCheck(nullptr, file.data(), static_cast<int32_t>(file.size()), "given up"), 1);
+  EXPECT_EQ(PngDecode(nullptr, 0, 0), 0);
+  EXPECT_EQ(PngDecode(pixels.data(), 0, 0), 0) << "the image was given up";
+  EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), 32 * 4);
 }
 
 // The C library's malloc, which libpng allocates with: refuses the call after `mallocsLeft` more.
