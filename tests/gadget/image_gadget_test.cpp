@@ -300,6 +300,12 @@ TEST_F(ImageGadget, AnIconIsDrawnAsAnIconAndSizesTheControl) {
   for (int y = 0; y < expected.height; ++y)
     for (int x = 0; x < expected.width; ++x) memset(expected.At(x, y), x % 8 < 4 ? 0xFF : 0, 3);
   EXPECT_EQ(ComparePixels(expected, shown), "");
+  // What it repaints of the window under it is its own place alone: a picture beside it stays.
+  HWND beside = GadgetGetHandle(ImageGadgetCreate(
+      -1, 60, 10, 200, 100, reinterpret_cast<HANDLE>(ImageGetHandle(PatternImage(200, 100)))));
+  Flush();
+  GadgetSetState(gadget, static_cast<int32_t>(reinterpret_cast<intptr_t>(icon)));
+  EXPECT_EQ(PatternPixelsShown(beside, true), 200 * 100);
   DestroyWindow(control);
   DestroyIcon(icon);
   DestroyIcon(mono);
