@@ -184,6 +184,10 @@ TEST_F(ImageGadget, SettingStateHasRepaintedTheControlWhenItReturns) {
   EXPECT_TRUE(GetUpdateRect(control, nullptr, FALSE)) << "painted through an invalidation";
   Flush();
   EXPECT_EQ(PatternPixelsShown(control), 200 * 100) << "a part that was waiting";
+  // Enabling or disabling it paints what waits at once.
+  InvalidateRect(control, nullptr, TRUE);
+  EXPECT_EQ(SendMessageA(control, WM_ENABLE, FALSE, 0), 0);
+  EXPECT_FALSE(GetUpdateRect(control, nullptr, FALSE));
 }
 
 TEST_F(ImageGadget, SettingStateReturnsTheHandleAndZeroClearsThePicture) {
