@@ -280,9 +280,24 @@ TEST_F(App, WithoutPixelBuffersTheViewStaysAsCreated) {
   HeapDestroy(fixedHeap);
 }
 
+// The system's GetSystemMetrics; a desk whose screens begin 64 pixels left of and above the main
+// one (another monitor there), as the screen copy reads it.
+int(WINAPI* realMetrics)(int);
+int WINAPI DeskBeyondTheTopLeft(int index) {
+  bool origin = index == SM_XVIRTUALSCREEN || index == SM_YVIRTUALSCREEN;
+  bool size = index == SM_CXVIRTUALSCREEN || index == SM_CYVIRTUALSCREEN;
+  return realMetrics(index) - (origin ? 64 : 0) + (size ? 64 : 0);
+}
+
 // The copy of the gadget's place shows what lay beneath the window it names, never the window's
-// own picture; under Wine a copy that names no window shows the window itself.
+// own picture; under Wine a copy that names no window shows the window itself. The screen copy
+// was made on a desk that begins beyond the main screen's top-left corner, before the picture.
 TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
+  ScreenCaptureEnd();
+  realMetrics = reinterpret_cast<int(WINAPI*)(int)>(ReplaceImport(
+      "user32.dll", "GetSystemMetrics", reinterpret_cast<void*>(DeskBeyondTheTopLeft)));
+  ScreenCaptureInit();
+  ReplaceImport("user32.dll", "GetSystemMetrics", reinterpret_cast<void*>(realMetrics));
   MarkDisplayImage();
   GadgetSetState(app.imageGadget, ImageGetHandle(app.displayImage));
   Flush();
