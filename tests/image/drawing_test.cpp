@@ -1,4 +1,8 @@
 // Drawing output: image outputs, DrawingBegin and DrawingEnd on real device contexts, per thread.
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "image.h"
@@ -127,6 +131,7 @@ TEST(DrawingBegin, GivesAContextWhereBitBltChangesTheImage) {
 TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
   ProbeTarget target;
   DrawingState* state = MyDrawing();
+  std::fill(std::begin(state->settings), std::end(state->settings), 7);  // as a drawing left them
   HDC dc = DrawingBegin(&target.descriptor);
   ASSERT_EQ(dc, target.dc);
   EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), state->defaultPen);
@@ -137,8 +142,8 @@ TEST(DrawingBegin, PreparesBlackPenBrushAndTextAndEndPutsThePreviousOnesBack) {
   EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
   EXPECT_EQ(GetTextAlign(dc) & TA_UPDATECP, static_cast<UINT>(TA_UPDATECP));
   EXPECT_EQ(GetObjectType(state->drawingBrush), static_cast<DWORD>(OBJ_BRUSH));
-  EXPECT_EQ(state->settings[2], 1);
-  EXPECT_EQ(state->settings[3], 0xFFFFFF);
+  EXPECT_EQ(std::vector<int32_t>(std::begin(state->settings), std::end(state->settings)),
+            (std::vector<int32_t>{0, 0, 1, 0xFFFFFF, 0}));
   HBRUSH drawingBrush = state->drawingBrush;
   DrawingEnd();
   EXPECT_EQ(std::make_tuple(ProbeTarget::releases, ProbeTarget::releasedPen, ProbeTarget::releasedBrush),
