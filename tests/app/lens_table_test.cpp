@@ -31,7 +31,8 @@ TEST_F(LensTest, StartupAllocatesZeroedBuffersAndTheTable) {
 TEST_F(LensTest, EveryBumpByteGivesItsTabulatedDisplacement) {
   Picture bump(500, 200, 128), colour(500, 200);
   // Byte b sits at cell (120 + b, 100) in both the blue and the green byte.
-  for (int b = 0; b < 256; ++b) bump.At(120 + b, 100)[0] = bump.At(120 + b, 100)[1] = static_cast<uint8_t>(b);
+  for (int b = 0; b < 256; ++b)
+    bump.At(120 + b, 100)[0] = bump.At(120 + b, 100)[1] = static_cast<uint8_t>(b);
   FillLensTable(bump.bytes.data(), 500, colour.bytes.data(), 500);
   // The exact ties round to even: bytes 118 (-0.5), 138 (+0.5), 78 (-2.5) and 218 (+4.5).
   for (int b = 0; b < 256; ++b) {

@@ -303,7 +303,9 @@ TEST_F(App, ScreenCaptureShowsWhatLiesBeneathTheWindowItNames) {
   Flush();
   RECT gadget;
   ASSERT_TRUE(GetWindowRect(GadgetGetHandle(app.imageGadget), &gadget));
-  auto markedPixelsCopied = [&](HWND own) { return MarkedPixels(CaptureAt(gadget.left, gadget.top, own)); };
+  auto markedPixelsCopied = [&](HWND own) {
+    return MarkedPixels(CaptureAt(gadget.left, gadget.top, own));
+  };
   EXPECT_EQ(markedPixelsCopied(WindowGetHandle(app.mainWindow)), 0);
   if (IsWine()) {
     EXPECT_EQ(markedPixelsCopied(nullptr), LensPixels);
@@ -346,7 +348,8 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
     RenderFrame(x, y);
     drawn += isDrawn;
     skipped += 1 - isDrawn;
-    EXPECT_EQ(std::make_pair(frameCounts.drawn, frameCounts.skipped), std::make_pair(drawn, skipped)) << step;
+    EXPECT_EQ(std::make_pair(frameCounts.drawn, frameCounts.skipped), std::make_pair(drawn, skipped))
+        << step;
   };
 
   render(outside.x, outside.y, 1, "a first frame is drawn");
@@ -432,7 +435,8 @@ TEST_F(App, AFrameThatWouldNotChangeIsNotDrawnAgain) {
     Flush();
     // The program's own copy brings the screen copy up to date first.
     CaptureScreen(outside.x + 1, outside.y, LensWidth, LensHeight);
-    EXPECT_EQ(Displays(ReadScreen({outside.x + 1, outside.y, outside.x + 501, outside.y + 200}).bytes), "");
+    RECT screen = {outside.x + 1, outside.y, outside.x + 501, outside.y + 200};
+    EXPECT_EQ(Displays(ReadScreen(screen).bytes), "");
     render(outside.x + 1, outside.y, 1,
            change ? "a change read from the screen" : "a change read into the cache");
     std::vector<uint8_t> changed = FlatView(CaptureAt(outside.x + 1, outside.y), 128);

@@ -264,7 +264,8 @@ TEST_F(Lens, WithoutAColourMapTheViewIsBlack) {
 
 TEST_F(Lens, PicturesThatAreNotPngsCountAsMissing) {
   // A damaged signature, and a file of zero length.
-  ASSERT_TRUE(std::ofstream(dir.File("Bumpmap.png"), std::ios::binary) << "\x89PNX\r\n\x1a\nrest of a file");
+  ASSERT_TRUE(std::ofstream(dir.File("Bumpmap.png"), std::ios::binary)
+              << "\x89PNX\r\n\x1a\nrest of a file");
   ASSERT_TRUE(std::ofstream(dir.File("Color.png"), std::ios::binary));
   bump = colour = Picture();
   RunAndCompare();

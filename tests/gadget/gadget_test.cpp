@@ -16,7 +16,8 @@ namespace {
 TEST(GadgetTable, StartUpMakesATableOfFiftySlotsThatFreesThroughGadgetRelease) {
   ASSERT_NE(GadgetTable, nullptr);
   // The capacity is 50, rounded up to a power of two.
-  EXPECT_EQ(std::make_tuple(GadgetTable->recordSize, GadgetTable->blockCapacity, GadgetTable->freeCallback),
+  EXPECT_EQ(std::make_tuple(GadgetTable->recordSize, GadgetTable->blockCapacity,
+                            GadgetTable->freeCallback),
             std::make_tuple(28, 64, &GadgetRelease));
   EXPECT_EQ(DefaultGuiFont, GetStockObject(DEFAULT_GUI_FONT));
   EXPECT_EQ(GadgetFind(0), nullptr);

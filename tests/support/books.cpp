@@ -134,8 +134,9 @@ namespace {
 // What GoogleTest and Wine make once and keep, asked for as the tests ask them: GoogleTest's
 // trace; where the tests draw, a display context, the screen's and a window's; with
 // windows, the mouse's settings and cursors, 24 cached contexts held at once, a caption drawn
-// active and inactive, an MDI client with a child, and the default icons. The windows are children of a popup shown without activation, which no window
-// manager would manage (and Wine waits for none when they go).
+// active and inactive, an MDI client with a child, and the default icons. The windows are
+// children of a popup shown without activation, which no window manager would manage (and Wine
+// waits for none when they go).
 void WarmSystemCaches(void) {
   { SCOPED_TRACE("GoogleTest keeps a trace per thread, and a thread that watches the main one"); }
   // That thread starts on its own time: a test that counts threads must not see it arrive.
